@@ -172,6 +172,8 @@ struct ZefControlBlock {
     int16_t wDropGroup, wDropCountdown, wDropActive;
     int16_t wFrameOutput;
     int16_t wNeedFrame;
+    uint16_t wSilenceFill;          // 1 while output is made without new packed frames
+    uint16_t wPrevSilence;          // wSilenceFill of the previous frame (1 at stream start: fade-in)
 };
 
 // Records an error: keeps the secondary value in the caller's structure
