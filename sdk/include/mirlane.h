@@ -475,6 +475,21 @@ uint16_t mlGetStringFromErrorN(uint16_t wError, uint32_t dwSecondary, char* lpTe
 
 /* ---- library start-up and information calls ---------------------------- */
 
+/* An endpoint handler: (control structure, message ZEFMSG_...) -> 0 or error. */
+typedef uint16_t (*ZEF_ENDPOINT_PROC)(KELVANE_DATA* lpKelvaneData, uint16_t wMessage);
+
+/* Describe the input (dwInputType, lpInputLocation, dwInputSize) in the
+ * ZEF_FILE_INFO at lpOutputLocation (dwOutputType ZEFTYPE_FILE_INFO,
+ * dwOutputSize 44) without decoding it. */
+uint16_t utilGetFileInfo(KELVANE_DATA* lpKelvaneData);
+/* The set-up and tear-down behind utilGetFileInfo: between them the input is
+ * open and its header parsed (a caller may read markers and the stream
+ * description through the control block). */
+uint16_t utilMirlaneInit(KELVANE_DATA* lpKelvaneData);
+uint16_t utilMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+/* The input handler of the information calls for a type word, or NULL. */
+ZEF_ENDPOINT_PROC utilGetInputProc(uint32_t dwType);
+
 /* ---- decompression --------------------------------------------------------- */
 
 /* ---- direct playback ------------------------------------------------------- */
