@@ -491,6 +491,23 @@ uint16_t utilMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
 ZEF_ENDPOINT_PROC utilGetInputProc(uint32_t dwType);
 
 /* ---- decompression --------------------------------------------------------- */
+/* mode: 1 streaming (the dcmpZef triple), 0 one-shot. */
+uint16_t dcmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode);
+uint16_t dcmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+uint16_t MirlaneDecompress(KELVANE_DATA* lpKelvaneData);
+/* One-shot: initialise, decode to the end of the input, clean up. */
+uint16_t dcmpMirlaneDecompress(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpZefFileToFile(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpZefBufferToFile(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpZefFileToBuffer(KELVANE_DATA* lpKelvaneData);
+/* Streaming: init once with the first input buffer, convert one input buffer
+ * into one output buffer per call (dwInputBytesUsed and dwOutputBytesUsed
+ * report what was consumed and produced), free at the end. */
+uint16_t dcmpZefInit(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpZefConvert(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpZefFree(KELVANE_DATA* lpKelvaneData);
+ZEF_ENDPOINT_PROC dcmpGetInputProc(uint32_t dwType);
+ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 
 /* ---- direct playback ------------------------------------------------------- */
 
