@@ -77,6 +77,7 @@ struct InputVars {
     uint32_t dwMarkerCount;
     uint32_t dwStartByte;          // marker segment, absolute; 0 when none
     uint32_t dwEndByte;
+    uint32_t dwStreamOffset;       // function input: stream offset of the buffer's first byte
 };
 
 struct OutputVars {
@@ -91,6 +92,7 @@ struct OutputVars {
     uint32_t dwCallerValue;        // function output: the caller's value
     uint8_t* lpOwnedBuffer;        // file or function output: the endpoint's own buffer
     void* lpPlayback;              // sound output: the playback process's record
+    uint32_t dwConverted;          // PCM output: bytes at the buffer's start already in the file's order
 };
 
 // Endpoint handler: (control structure, message 10/20/30/40) -> 0 or error.
