@@ -168,6 +168,7 @@ struct ZefControlBlock {
     uint16_t wChannels;
     int16_t* lpOutput;
     int16_t* lpWorkBuffer;
+    uint32_t dwWorkSamples;         // capacity of lpWorkBuffer in samples
     void* lpResampler;
     float fWarp, fRelPitch, fAbsPitch;
     uint16_t wUseAbsPitch;
