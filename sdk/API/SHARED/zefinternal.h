@@ -78,6 +78,7 @@ struct InputVars {
     uint32_t dwStartByte;          // marker segment, absolute; 0 when none
     uint32_t dwEndByte;
     uint32_t dwStreamOffset;       // function input: stream offset of the buffer's first byte
+    uint32_t dwDataStart;          // stream offset of the first sample or frame
 };
 
 struct OutputVars {
