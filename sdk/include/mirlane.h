@@ -475,6 +475,21 @@ uint16_t mlGetStringFromErrorN(uint16_t wError, uint32_t dwSecondary, char* lpTe
 
 /* ---- library start-up and information calls ---------------------------- */
 
+/* Start the library: lpStartup->wSize must be ZEF_STARTUP_SIZE; fills the
+ * version, revision, name and the numbers of built-in codecs and Guisettes. */
+uint16_t zefStartup(ZEF_STARTUP* lpStartup);
+/* Release the library-wide records; zefStartup may be called again. */
+uint16_t zefShutdown(void);
+/* Fill the ZEF_VERSION at lpOutputLocation (dwOutputType ZEFTYPE_VERSION_INFO,
+ * dwOutputSize ZEF_VERSION_SIZE or ZEF_VERSION_SIZE_SHORT). */
+uint16_t utilGetVersionInfo(KELVANE_DATA* lpKelvaneData);
+/* Read or change one setting (KELVANE_ATTR_...).  Both return 65535 for a
+ * NULL lpKelvaneData and 65534 for a NULL lpAttribute; the session-only
+ * attributes return 65535 when no session is open.  Pitch and warp values
+ * are clamped to their limits. */
+uint16_t utilMirlaneGetAttribute(KELVANE_DATA* lpKelvaneData, KELVANE_ATTRIBUTE* lpAttribute);
+uint16_t utilMirlaneSetAttribute(KELVANE_DATA* lpKelvaneData, const KELVANE_ATTRIBUTE* lpAttribute);
+
 /* An endpoint handler: (control structure, message ZEFMSG_...) -> 0 or error. */
 typedef uint16_t (*ZEF_ENDPOINT_PROC)(KELVANE_DATA* lpKelvaneData, uint16_t wMessage);
 
