@@ -153,13 +153,11 @@ LabelObj::LabelObj(WinObj& parent, const char* name) {
     XmStringFree(text);
 }
 
-// Pixmap 0 is no drawable; the label is told "no pixmap" instead, which it
-// shows as empty.
 ILabelObj::ILabelObj(WinObj& parent, const char* name, unsigned long* pixmapIn)
     : pixmap(pixmapIn ? *pixmapIn : 0) {
     Arg args[2];
     XtSetArg(args[0], XmNlabelType, XmPIXMAP);
-    XtSetArg(args[1], XmNlabelPixmap, pixmap ? pixmap : XmUNSPECIFIED_PIXMAP);
+    XtSetArg(args[1], XmNlabelPixmap, pixmap);
     widget = createChild(parent, name, xmLabelWidgetClass, Creation::Managed, args, 2);
 }
 
@@ -206,8 +204,13 @@ void InforObj::setMsg(const char* message) {
     XtManageChild(widget);
 }
 
+// Motif places a dialog over its parent after the map callbacks have run;
+// that placement is switched off so that the centring stands.
 void InforObj::inforPostion(Widget w, XtPointer, XtPointer) {
     if (!w) return;
+    Arg noDefault[1];
+    XtSetArg(noDefault[0], XmNdefaultPosition, False);
+    XtSetValues(w, noDefault, 1);
     Dimension width = 0;
     Dimension height = 0;
     Arg get[2];

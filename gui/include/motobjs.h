@@ -120,7 +120,7 @@ public:
 };
 
 // A label showing the pointed-to pixmap (none when the pointer is null or
-// the pixmap is 0).
+// the pixmap is 0, as when it could not be made).
 class ILabelObj : public WinObj {
 public:
     ILabelObj(WinObj& parent, const char* name, unsigned long* pixmap);
