@@ -19,7 +19,7 @@ struct Frame {
     uint8_t voicing = 15;
     uint8_t pitch = 60;
     uint8_t energy = 30;
-    std::array<uint8_t, 10> lsp{4, 11, 7, 7, 6, 7, 3, 4, 2, 4};  // about 400 Hz apart: a flat envelope
+    std::array<uint8_t, 10> lsp{5, 10, 7, 6, 5, 6, 2, 3, 2, 4};  // near k x 4000/11 Hz: a flat envelope
     uint8_t spare = 0;
 };
 
@@ -151,29 +151,32 @@ inline double rms(const int16_t* x, size_t n) {
 }
 inline double rms(const std::vector<int16_t>& x) { return rms(x.data(), x.size()); }
 
-inline double normalisedCorrelation(const std::vector<int16_t>& x, size_t from, size_t length, int lag) {
+// Normalised correlation of x with itself shifted by a lag that may be
+// fractional (the shifted copy linearly interpolated): periods of speech are
+// rarely whole samples, and a whole-sample lag blurs the upper harmonics.
+inline double normalisedCorrelation(const std::vector<int16_t>& x, size_t from, size_t length, double lag) {
+    const size_t whole = size_t(lag);
+    const double frac = lag - double(whole);
     double xy = 0.0, xx = 0.0, yy = 0.0;
     for (size_t n = from; n < from + length; ++n) {
-        xy += double(x[n]) * x[n + lag];
+        const double y = (1.0 - frac) * x[n + whole] + frac * x[n + whole + 1];
+        xy += x[n] * y;
         xx += double(x[n]) * x[n];
-        yy += double(x[n + lag]) * x[n + lag];
+        yy += y * y;
     }
     return xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
 }
 
-// Period from the autocorrelation: the shortest lag whose correlation comes
-// within 10 % of the best one, refined by a parabola through its neighbours.
+// Period from the autocorrelation, searched in steps of 1/20 sample: the
+// shortest lag that is a local maximum within 5 % of the best one (so that
+// twice the period does not win).
 inline double measuredPeriod(const std::vector<int16_t>& x, size_t from, size_t length) {
-    std::vector<double> r(161, 0.0);
-    for (int lag = 12; lag <= 160; ++lag) r[lag] = normalisedCorrelation(x, from, length, lag);
-    const double best = *std::max_element(r.begin() + 13, r.end() - 1);
-    for (int lag = 13; lag < 160; ++lag) {
-        if (r[lag] >= 0.9 * best && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1]) {
-            const double a = r[lag - 1], b = r[lag], c = r[lag + 1];
-            const double denom = a - 2.0 * b + c;
-            return lag + (denom != 0.0 ? 0.5 * (a - c) / denom : 0.0);
-        }
-    }
+    constexpr double kStep = 0.05, kFirst = 12.0, kLast = 160.0;
+    std::vector<double> r;
+    for (double lag = kFirst; lag <= kLast; lag += kStep) r.push_back(normalisedCorrelation(x, from, length, lag));
+    const double best = *std::max_element(r.begin(), r.end());
+    for (size_t i = 1; i + 1 < r.size(); ++i)
+        if (r[i] >= 0.95 * best && r[i] >= r[i - 1] && r[i] >= r[i + 1]) return kFirst + kStep * double(i);
     return 0.0;
 }
 

@@ -243,19 +243,17 @@ void lpc_syn_fix(ZefControlBlock* cb) {
     SynthState& syn = st->syn;
     FixedState& fix = st->fix;
     const int N = syn.N;
-    const int L = int(N / 5.0);
-    int32_t coef[kSubframes][kLpcOrder];
-    int shift[kSubframes];
-    for (int j = 0; j < kSubframes; ++j) shift[j] = quantiseLpc(syn.subLpc[j], coef[j]);
-
     int32_t y[kLpcOrder + kMaxFrame];
     std::copy(fix.filterMemory, fix.filterMemory + kLpcOrder, y);
-    for (int n = 0; n < N; ++n) {
-        const int j = std::min(n / L, kSubframes - 1);
-        int64_t acc = 0;
-        for (int k = 1; k <= kLpcOrder; ++k) acc += int64_t(coef[j][k - 1]) * y[kLpcOrder + n - k];
-        y[kLpcOrder + n] = saturate(int64_t(fix.excitation[n]) + roundShift(acc, shift[j]));
-        cb->lpOutput[n] = q6ToPcm(y[kLpcOrder + n]);
+    for (int j = 0, n = 0; j < kSubframes; ++j) {
+        int32_t coef[kLpcOrder];
+        const int shift = quantiseLpc(syn.subLpc[j], coef);
+        for (const int end = n + subframeLength(N, j); n < end; ++n) {
+            int64_t acc = 0;
+            for (int k = 1; k <= kLpcOrder; ++k) acc += int64_t(coef[k - 1]) * y[kLpcOrder + n - k];
+            y[kLpcOrder + n] = saturate(int64_t(fix.excitation[n]) + roundShift(acc, shift));
+            cb->lpOutput[n] = q6ToPcm(y[kLpcOrder + n]);
+        }
     }
     std::copy(y + N, y + N + kLpcOrder, fix.filterMemory);
 }

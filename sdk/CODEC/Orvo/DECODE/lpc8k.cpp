@@ -57,16 +57,17 @@ void lpc_syn_flt(ZefControlBlock* cb) {
     OrvoState* st = orvoState(cb);
     SynthState& syn = st->syn;
     const int N = syn.N;
-    const int L = int(N / 5.0);
     // y[0 .. 9] is the filter memory (oldest first), y[10 + n] the frame.
     float y[kLpcOrder + kMaxFrame];
     std::copy(syn.filterMemory, syn.filterMemory + kLpcOrder, y);
-    for (int n = 0; n < N; ++n) {
-        const float* a = syn.subLpc[std::min(n / L, kSubframes - 1)];
-        double acc = syn.excitation[n];
-        for (int k = 1; k <= kLpcOrder; ++k) acc += double(a[k - 1]) * y[kLpcOrder + n - k];
-        y[kLpcOrder + n] = float(acc);
-        cb->lpOutput[n] = toPcm(y[kLpcOrder + n] * 1.0f);
+    for (int j = 0, n = 0; j < kSubframes; ++j) {
+        const float* a = syn.subLpc[j];
+        for (const int end = n + subframeLength(N, j); n < end; ++n) {
+            double acc = syn.excitation[n];
+            for (int k = 1; k <= kLpcOrder; ++k) acc += double(a[k - 1]) * y[kLpcOrder + n - k];
+            y[kLpcOrder + n] = float(acc);
+            cb->lpOutput[n] = toPcm(y[kLpcOrder + n] * 1.0f);
+        }
     }
     std::copy(y + N, y + N + kLpcOrder, syn.filterMemory);
     // A filter that has run away would stay so for the whole session.

@@ -137,6 +137,13 @@ struct OrvoState {
 
 inline OrvoState* orvoState(ZefControlBlock* cb) { return static_cast<OrvoState*>(cb->lpCodecState); }
 
+// The synthesis filter changes coefficients five times a frame: four
+// subframes of trunc(N / 5) samples and a last one with the rest.
+inline int subframeLength(int N, int j) {
+    const int L = int(N / 5.0);
+    return j < kSubframes - 1 ? L : N - (kSubframes - 1) * L;
+}
+
 // ---- parameter decoding (unpackorvo.cpp) ----
 void initQuanOrvo_50(CodeRecord* code);
 float LutPv(const CodeRecord* code);
