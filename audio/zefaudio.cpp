@@ -279,12 +279,9 @@ private:
     void setPause(uint8_t on) {
         if (on == info_.play.pause) return;
         if (!failed_) {
-            if (on) {
-                collect();
-                if (!sink_->pause(true)) fedFrames_ = 0;  // dropped: feed again on resume
-            } else {
-                sink_->pause(false);
-            }
+            if (on) collect();
+            sink_->pause(on);
+            reconcile();
         }
         info_.play.pause = on;
     }
@@ -341,6 +338,12 @@ private:
             markers_.pop_front();
         }
         if (played > 0 && queuedBytes_ == 0 && !markerHere) info_.play.error = 1;  // ran dry
+        reconcile();
+    }
+
+    // Frames the sink dropped unheard are fed again from the queue.
+    void reconcile() {
+        fedFrames_ = std::min<size_t>(fedFrames_, size_t(std::max<long long>(sink_->pending(), 0)));
     }
 
     size_t framesToNextEvent() const {
@@ -459,7 +462,10 @@ bool lookup(int fd, Handle& out) {
     auto it = r.handles.find(fd);
     if (it == r.handles.end()) return false;
     out = it->second;
-    if (out.control) out.device = r.live[out.identity].lock();
+    if (out.control) {
+        auto live = r.live.find(out.identity);
+        if (live != r.live.end()) out.device = live->second.lock();
+    }
     return true;
 }
 
@@ -539,7 +545,8 @@ int zefAudioOpen(const char* path, int flags) {
     Registry& r = registry();
     std::lock_guard lk(r.m);
     std::string identity = spec.identity();
-    if (auto held = r.live[identity].lock()) {
+    auto live = r.live.find(identity);
+    if (auto held = live == r.live.end() ? nullptr : live->second.lock()) {
         held->turnedAway();
         return fail(EBUSY);
     }

@@ -39,34 +39,12 @@ public:
 
     int setFormat(const Format& f, std::string& why) override {
         if (configured_ && f == format_) return 0;
-        snd_pcm_drop(pcm_);
-        snd_pcm_hw_params_t* hw;
-        snd_pcm_hw_params_alloca(&hw);
-        unsigned bufferUs = kBufferMicros, periodUs = kPeriodMicros;
-        int err = snd_pcm_hw_params_any(pcm_, hw);
-        if (err >= 0) err = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
-        if (err >= 0) err = snd_pcm_hw_params_set_format(pcm_, hw, alsaFormat(f));
-        if (err >= 0) err = snd_pcm_hw_params_set_channels(pcm_, hw, f.channels);
-        if (err >= 0) err = snd_pcm_hw_params_set_rate(pcm_, hw, f.rate, 0);
-        if (err >= 0) err = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &bufferUs, nullptr);
-        if (err >= 0) err = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &periodUs, nullptr);
-        if (err >= 0) err = snd_pcm_hw_params(pcm_, hw);
-        if (err < 0) {
-            why = "ALSA device \"" + name_ + "\" cannot play " + std::to_string(f.rate) + " Hz, " +
-                  std::to_string(f.channels) + " channels, " + std::to_string(f.precision) +
-                  "-bit: " + snd_strerror(err);
-            return EINVAL;
+        int err = configure(f, why);
+        if (err && configured_) {
+            std::string ignored;
+            configure(format_, ignored);  // keep playing the format it had
         }
-        canPause_ = snd_pcm_hw_params_can_pause(hw);
-        periodUs_ = periodUs;
-        if ((err = setStartAtOnce()) < 0 || (err = snd_pcm_prepare(pcm_)) < 0) {
-            why = "ALSA device \"" + name_ + "\": " + snd_strerror(err);
-            return errnoOf(err);
-        }
-        format_ = f;
-        configured_ = true;
-        taken_ = played_;
-        return 0;
+        return err;
     }
 
     long write(const uint8_t* frames, size_t count, std::string& why) override {
@@ -115,16 +93,16 @@ public:
         taken_ = played_;
     }
 
-    bool pause(bool on) override {
+    long long pending() const override { return taken_ - played_; }
+
+    void pause(bool on) override {
         snd_pcm_state_t state = snd_pcm_state(pcm_);
         if (on) {
-            if (state != SND_PCM_STATE_RUNNING) return true;
-            if (canPause_ && snd_pcm_pause(pcm_, 1) == 0) return true;
+            if (state == SND_PCM_STATE_RUNNING && !(canPause_ && snd_pcm_pause(pcm_, 1) == 0))
+                drop();
+        } else if (state == SND_PCM_STATE_PAUSED && snd_pcm_pause(pcm_, 0) < 0) {
             drop();
-            return false;
         }
-        if (state == SND_PCM_STATE_PAUSED && snd_pcm_pause(pcm_, 0) < 0) drop();
-        return true;
     }
 
     void starve() override {}
@@ -151,6 +129,37 @@ public:
     }
 
 private:
+    int configure(const Format& f, std::string& why) {
+        snd_pcm_drop(pcm_);
+        snd_pcm_hw_params_t* hw;
+        snd_pcm_hw_params_alloca(&hw);
+        unsigned bufferUs = kBufferMicros, periodUs = kPeriodMicros;
+        int err = snd_pcm_hw_params_any(pcm_, hw);
+        if (err >= 0) err = snd_pcm_hw_params_set_access(pcm_, hw, SND_PCM_ACCESS_RW_INTERLEAVED);
+        if (err >= 0) err = snd_pcm_hw_params_set_format(pcm_, hw, alsaFormat(f));
+        if (err >= 0) err = snd_pcm_hw_params_set_channels(pcm_, hw, f.channels);
+        if (err >= 0) err = snd_pcm_hw_params_set_rate(pcm_, hw, f.rate, 0);
+        if (err >= 0) err = snd_pcm_hw_params_set_buffer_time_near(pcm_, hw, &bufferUs, nullptr);
+        if (err >= 0) err = snd_pcm_hw_params_set_period_time_near(pcm_, hw, &periodUs, nullptr);
+        if (err >= 0) err = snd_pcm_hw_params(pcm_, hw);
+        if (err < 0) {
+            why = "ALSA device \"" + name_ + "\" cannot play " + std::to_string(f.rate) + " Hz, " +
+                  std::to_string(f.channels) + " channels, " + std::to_string(f.precision) +
+                  "-bit: " + snd_strerror(err);
+            return EINVAL;
+        }
+        canPause_ = snd_pcm_hw_params_can_pause(hw);
+        periodUs_ = periodUs;
+        if ((err = setStartAtOnce()) < 0 || (err = snd_pcm_prepare(pcm_)) < 0) {
+            why = "ALSA device \"" + name_ + "\": " + snd_strerror(err);
+            return errnoOf(err);
+        }
+        format_ = f;
+        configured_ = true;
+        taken_ = played_;
+        return 0;
+    }
+
     // Start as soon as there is anything to play, however little.
     int setStartAtOnce() {
         snd_pcm_sw_params_t* sw;

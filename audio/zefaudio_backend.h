@@ -58,11 +58,14 @@ public:
     virtual long write(const uint8_t* frames, size_t count, std::string& why) = 0;
     // Frames taken that have been heard; -errno when the device has failed.
     virtual long long played(std::string& why) = 0;
-    // Forgets what was taken but not heard: taken falls back to played.
+    // Frames taken and not yet heard.  Falls when the sink had to drop its
+    // buffer (flush, pause without hardware pause, resume after suspend):
+    // the device feeds those frames again.
+    virtual long long pending() const = 0;
+    // Forgets what was taken but not heard.
     virtual void drop() = 0;
-    // Stops (on) or continues output.  True when the sink holds its place;
-    // false when pausing dropped what was taken but not heard.
-    virtual bool pause(bool on) = 0;
+    // Stops (on) or continues output.
+    virtual void pause(bool on) = 0;
     // Nothing is queued: the clock must not run on without sound.
     virtual void starve() = 0;
     // When it is worth looking again, for `want` more frames to be heard.
@@ -84,11 +87,9 @@ public:
     int setFormat(const Format& f, std::string& why) override;
     long write(const uint8_t* frames, size_t count, std::string& why) override;
     long long played(std::string&) override { return taken_; }
+    long long pending() const override { return 0; }  // heard as soon as taken
     void drop() override { idle_ = true; }
-    bool pause(bool) override {
-        idle_ = true;
-        return true;
-    }
+    void pause(bool) override { idle_ = true; }
     void starve() override { idle_ = true; }
     Clock::time_point nextWake(size_t want) override;
     double seconds(size_t frames) const override;

@@ -166,9 +166,9 @@ bool DeviceLock::readState(audio_info& out) const {
     for (int attempt = 0; attempt < 1000; ++attempt) {
         uint32_t before = word(p->seq).load(std::memory_order_acquire);
         if (before & 1) continue;
+        // acquire loads keep the second look at seq after the words
         for (size_t i = 0; i < kWords; ++i)
-            words[i] = word(p->words[i]).load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+            words[i] = word(p->words[i]).load(std::memory_order_acquire);
         if (word(p->seq).load(std::memory_order_relaxed) == before) {
             std::memcpy(&out, words, sizeof out);
             return true;
@@ -183,8 +183,8 @@ void DeviceLock::publish(const audio_info& in) {
     std::memcpy(words, &in, sizeof words);
     uint32_t seq = word(p->seq).load() | 1;  // odd: an update is under way
     word(p->seq).store(seq, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    for (size_t i = 0; i < kWords; ++i) word(p->words[i]).store(words[i], std::memory_order_relaxed);
+    // release stores keep each word after the odd seq
+    for (size_t i = 0; i < kWords; ++i) word(p->words[i]).store(words[i], std::memory_order_release);
     word(p->seq).store(seq + 1, std::memory_order_release);
     word(p->magic).store(kMagic);
 }

@@ -60,6 +60,31 @@ TEST(ZefAudioAlsa, EveryWidthOpensAndPlays) {
     EXPECT_EQ(zefAudioClose(fd), 0);
 }
 
+// ALSA's "file" PCM keeps what reaches it: the sound as the speaker would
+// get it, with the play gain and balance applied.
+TEST(ZefAudioAlsa, SpeakerGetsTheSoundWithGainAndBalance) {
+    std::string raw = tempDir() + "/speaker.raw";
+    int fd = openDevice("alsa:file:" + raw + ",raw");
+    ASSERT_GE(fd, 0) << strerror(errno);
+    ASSERT_EQ(setPlay(fd, [](audio_prinfo& p) {
+                  p.channels = 2;
+                  p.gain = 51;      // one fifth
+                  p.balance = 48;   // left at half
+              }), 0);
+    std::vector<int16_t> lr = {10000, 10000, -5000, -5000, 255, -255};
+    std::vector<uint8_t> bytes(lr.size() * 2);
+    std::memcpy(bytes.data(), lr.data(), bytes.size());
+    writeAll(fd, bytes);
+    marker(fd);
+    EXPECT_TRUE(waitInfo(fd, [](const audio_info& i) { return i.play.eof == 1; }));
+    ASSERT_EQ(zefAudioClose(fd), 0);
+
+    std::vector<uint8_t> got = readFile(raw);
+    std::vector<int16_t> heard(got.size() / 2);
+    std::memcpy(heard.data(), got.data(), heard.size() * 2);
+    EXPECT_EQ(heard, (std::vector<int16_t>{1000, 2000, -500, -1000, 25, -51}));
+}
+
 TEST(ZefAudioAlsa, MissingPcmFailsWithAReason) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(openDevice("alsa:zefaudio_no_such_pcm"), -1);
