@@ -2,6 +2,7 @@
 // KELVANE_DATA between initialisation and cleanup.
 #include <cstdlib>
 
+#include "engine.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -36,6 +37,7 @@ uint16_t FreeZefControlBlock(KELVANE_DATA* kd) {
     if (!cb) return 0;
     // Memory that does not carry our guard is not ours to free.
     if (cb->dwGuard != kControlBlockGuard) return ZEF_ERROR(ZEFERR_INVALID_VCB, cb->dwGuard, kd);
+    if (cb->wEngineReady) ExpelBlackArt(cb);
     std::free(cb);
     kd->lpControlBlock = nullptr;
     return 0;
