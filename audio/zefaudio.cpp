@@ -79,21 +79,17 @@ void applyCounters(audio_prinfo& d, const audio_prinfo& s) {
     if (s.waiting != kKeep8) d.waiting = flag(s.waiting);
 }
 
-bool onlySettings(const audio_info& req) {
-    audio_info keep;
-    AUDIO_INITINFO(&keep);
-    for (auto* p : {&keep.play, &keep.record}) {
-        p->gain = p->port = 0;
-        p->balance = 0;
+// True when `req` changes nothing but the settings kept between opens
+// (open and active are read only and never count).
+bool onlySettings(audio_info req) {
+    for (auto* p : {&req.play, &req.record}) {
+        p->gain = p->port = kKeep32;
+        p->balance = p->open = p->active = kKeep8;
     }
-    keep.monitor_gain = 0;
-    audio_info masked = req;
-    for (auto* p : {&masked.play, &masked.record}) {
-        p->gain = p->port = 0;
-        p->balance = 0;
-    }
-    masked.monitor_gain = 0;
-    return std::memcmp(&keep, &masked, sizeof keep) == 0;
+    req.monitor_gain = kKeep32;
+    audio_info none;
+    AUDIO_INITINFO(&none);
+    return std::memcmp(&req, &none, sizeof req) == 0;
 }
 
 audio_info freshInfo(const DeviceLock* lock) {
@@ -420,14 +416,14 @@ struct Registry {
     int next = 3;
 };
 
-Registry& registry() {
-    static Registry r;
-    return r;
-}
-
 int fail(int err) {
     errno = err;
     return -1;
+}
+
+Registry& registry() {
+    static Registry r;
+    return r;
 }
 
 // "/dev/audio" and "/dev/audioctl" mean the device ZEFAUDIO names.
@@ -451,6 +447,7 @@ std::unique_ptr<Sink> openSink(const Spec& spec, const Format& f, std::string& w
 }
 
 int addHandle(Registry& r, Handle h) {
+    if (r.next == INT_MAX) return fail(EMFILE);  // numbers are never reused
     int id = r.next++;
     r.handles[id] = std::move(h);
     return id;

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -17,6 +20,25 @@
 #include "zefaudio.h"
 
 namespace zefaudio_test {
+
+// The device lock files and sound files of a test process (and of the probes
+// it starts) go to a directory of its own, removed at exit, so that test runs
+// leave nothing behind and never meet a device of another run.
+struct ScratchRuntimeDir {
+    std::string dir;
+    ScratchRuntimeDir() {
+        char tmpl[] = "/tmp/zefaudio-test-XXXXXX";
+        if (mkdtemp(tmpl)) {
+            dir = tmpl;
+            setenv("XDG_RUNTIME_DIR", tmpl, 1);
+        }
+    }
+    ~ScratchRuntimeDir() {
+        std::error_code ignored;
+        if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
+    }
+};
+inline ScratchRuntimeDir scratchRuntimeDir;
 
 // A device name of its own for each test and process, so that tests can run
 // side by side without finding each other's device busy.
@@ -31,7 +53,7 @@ inline std::string nullDevice(int speed = 50) {
 
 // A fresh directory for the test's files.
 inline std::string tempDir() {
-    std::string tmpl = ::testing::TempDir() + "zefaudio-XXXXXX";
+    std::string tmpl = scratchRuntimeDir.dir + "/files-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back('\0');
     const char* dir = mkdtemp(buf.data());
