@@ -28,19 +28,6 @@ protected:
 
 }  // namespace
 
-TEST_F(ZefAudioDevice, OpensWithDefaultsAndCountsNothingYet) {
-    audio_info info = getInfo(fd);
-    EXPECT_EQ(info.play.sample_rate, 8000u);
-    EXPECT_EQ(info.play.channels, 1u);
-    EXPECT_EQ(info.play.precision, 16u);
-    EXPECT_EQ(info.play.encoding, AUDIO_ENCODING_LINEAR);
-    EXPECT_EQ(info.play.open, 1);
-    EXPECT_EQ(info.play.eof, 0u);
-    EXPECT_EQ(info.play.samples, 0u);
-    EXPECT_EQ(info.play.pause, 0);
-    EXPECT_EQ(info.play.balance, AUDIO_MID_BALANCE);
-}
-
 // Markers at 4000, 8000 and 8000 frames: at no moment may more markers have
 // counted than lie at or before the play position.
 TEST_F(ZefAudioDevice, MarkersCountOnlyOnceReached) {

@@ -116,16 +116,6 @@ TEST(ZefAudioExclusive, ControlSideReadsAnotherProcessesDevice) {
     EXPECT_EQ(zefAudioClose(ctl), 0);
 }
 
-TEST(ZefAudioExclusive, UnusedDeviceReportsWhatAnOpenWouldStartWith) {
-    int ctl = zefAudioOpenCtl(("null:" + uniqueName() + "-never").c_str());
-    ASSERT_GE(ctl, 0);
-    audio_info info = getInfo(ctl);
-    EXPECT_EQ(info.play.open, 0);
-    EXPECT_EQ(info.play.gain, 127u);
-    EXPECT_EQ(info.play.sample_rate, 8000u);
-    EXPECT_EQ(zefAudioClose(ctl), 0);
-}
-
 // The file grows past the process's size limit: the device fails, writes
 // say so, and close reports the loss instead of waiting for ever.
 TEST(ZefAudioExclusive, FailingDeviceSurfacesAsAnErrorNotAHang) {
