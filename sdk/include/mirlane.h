@@ -262,6 +262,8 @@ enum {
     ZEFERR_OK = 0,
     ZEFERR_BAD_INTERNAL_MODE = 1,
     KELVANE_PLAYBACKERROR = 10,
+    ZEFERR_PCM_EFFECT_MEMORY = 14, /* PCM effect state could not be allocated */
+    ZEFERR_DELAY_LINE_MEMORY = 15, /* PCM effect delay line could not be allocated */
     ZEFERR_RECORDING_DEVICE = 22,
     /* internal signals of the decode loop, never a call's result */
     ZEF_SIGNAL_INPUT_EXHAUSTED = 91,
@@ -463,7 +465,11 @@ enum {
     ZEFERR_FILE_RECORD_IN_USE = 4001,
     ZEFERR_FILE_READ_NOT_OPEN = 4321,
     ZEFERR_FILE_WRITE_NOT_OPEN = 2345,
-    ZEFERR_FILE_CLOSE_NOT_OPEN = 12345
+    ZEFERR_FILE_CLOSE_NOT_OPEN = 12345,
+    /* Guisette transformation settings */
+    ZEFERR_GU_AMOUNT_RANGE = 19000, /* amount outside 0 to 255 */
+    ZEFERR_GU_STATE_NULL = 19001,
+    ZEFERR_GU_TYPE_RANGE = 19002 /* transformation type outside 0 to 9 */
 };
 
 /* ---- error texts ---------------------------------------------------------- */
@@ -527,6 +533,44 @@ ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 /* ---- direct playback ------------------------------------------------------- */
 
 /* ---- Guisettes ------------------------------------------------------------- */
+/* Built-in voice presets.  zefStartup must have run before any of these.
+ * A session's Guisette selects the PCM effect applied while it decodes. */
+#define ZEF_GUISETTE_TEXT_SIZE 44
+#define ZEF_GUISETTE_DESCRIPTION_TEXT_SIZE 256
+#define ZEF_GUISETTE_DESCRIPTION_SIZE 350
+#define ZEF_GUISETTE_CHUNK_SIZE 10
+
+/* One record of zefGetGuisetteDescriptions, 350 bytes, numbers host order. */
+typedef struct tagZEF_GUISETTE_DESCRIPTION {
+    uint16_t guisetteId;
+    char category[ZEF_GUISETTE_TEXT_SIZE];
+    char presetName[ZEF_GUISETTE_TEXT_SIZE];
+    char description[ZEF_GUISETTE_DESCRIPTION_TEXT_SIZE];
+    uint16_t hasEffect; /* 1 when the preset has a PCM effect */
+    uint16_t chunkSize; /* ZEF_GUISETTE_CHUNK_SIZE */
+} ZEF_GUISETTE_DESCRIPTION;
+
+/* The Guisette chunk as a WAVE "fmt " extension carries it: "ZEfG", the
+ * payload length 2 and the Guisette number, both little-endian. */
+typedef struct tagZEF_GUISETTE_CHUNK {
+    char ckId[4];
+    uint8_t ckSize[4];
+    uint8_t guisetteId[2];
+} ZEF_GUISETTE_CHUNK;
+
+/* Writes min(*lpCount, number of Guisettes) description records into
+ * lpBuffer, in catalogue order, and sets *lpCount to that number. */
+uint16_t zefGetGuisetteDescriptions(char* lpBuffer, uint16_t* lpCount);
+/* Makes a built-in Guisette the session's own (606 for an unknown number).
+ * In a decompression session a Guisette without a PCM effect leaves the
+ * session without one (wGuisette of the session reads 0). */
+uint16_t zefSetGuisette(KELVANE_DATA* lpKelvaneData, unsigned wGuisette);
+/* The 10-byte chunk for a Guisette; *lpSize gives the room (at least 10,
+ * else 817) and receives 10. */
+uint16_t zefGetGuisetteChunk(unsigned wGuisette, ZEF_GUISETTE_CHUNK* lpChunk, uint32_t* lpSize);
+/* zefSetGuisette for the number in a chunk: 817 when it is not "ZEfG", 818
+ * when its length is not 2. */
+uint16_t zefSetGuisetteUsingChunk(KELVANE_DATA* lpKelvaneData, const ZEF_GUISETTE_CHUNK* lpChunk);
 
 #ifdef __cplusplus
 }

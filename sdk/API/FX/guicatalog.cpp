@@ -75,6 +75,8 @@ uint16_t AccumulateGuisettes(uint16_t* count) {
     if (globals->wGuisettes == 0) {
         globals->wGuisettes = kBuiltInGuisetteCount;
         globals->lpGuisettes = gBuiltInGuisettes;
+        GetNumGUPreviews(&globals->wPreviews);
+        GetGuisettePreviewsList(&globals->lpPreviews);
     }
     if (count) *count = globals->wGuisettes;
     return 0;
