@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "engine.h"
+#include "guisette.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -38,6 +39,7 @@ uint16_t FreeZefControlBlock(KELVANE_DATA* kd) {
     // Memory that does not carry our guard is not ours to free.
     if (cb->dwGuard != kControlBlockGuard) return ZEF_ERROR(ZEFERR_INVALID_VCB, cb->dwGuard, kd);
     if (cb->wEngineReady) ExpelBlackArt(cb);
+    CleanupGuisettes(cb);
     std::free(cb);
     kd->lpControlBlock = nullptr;
     return 0;
