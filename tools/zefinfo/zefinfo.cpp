@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "byteorder.h"
+#include "guisette.h"
 #include "mirlane.h"
 #include "zefapi.h"
 
@@ -278,14 +279,51 @@ int printVersion() {
     return 0;
 }
 
+// The built-in Guisettes as the library describes them, with the PCM effect
+// each applies while decoding.
+int printGuisettes() {
+    ZEF_STARTUP startup{};
+    startup.wSize = ZEF_STARTUP_SIZE;
+    uint16_t count = 0;
+    std::vector<char> records;
+    uint16_t err = zefStartup(&startup);
+    if (!err) {
+        count = startup.wGuisettes;
+        records.resize(size_t(count) * ZEF_GUISETTE_DESCRIPTION_SIZE);
+        err = zefGetGuisetteDescriptions(records.data(), &count);
+    }
+    if (err) {
+        char text[ZEF_MESSAGE_SIZE];
+        mlGetStringFromErrorN(err, 0, text, sizeof text);
+        std::fprintf(stderr, "zefinfo: error %u\n%s", unsigned(err), text);
+        zefShutdown();
+        return 1;
+    }
+    std::printf("%-6s  %-10s  %-15s  %-6s  %s\n", "number", "category", "name", "effect", "description");
+    for (uint16_t i = 0; i < count; ++i) {
+        ZEF_GUISETTE_DESCRIPTION d;
+        std::memcpy(&d, records.data() + size_t(i) * ZEF_GUISETTE_DESCRIPTION_SIZE, sizeof d);
+        const zef::GuisetteRecord* g = nullptr;
+        std::string effect = "none";
+        if (d.hasEffect && zef::GetGuisetteInfo(d.guisetteId, &g) == 0) effect = std::to_string(g->pcmEffect);
+        std::printf("%6u  %-10s  %-15s  %-6s  %s\n", unsigned(d.guisetteId),
+                    printable(d.category, sizeof d.category).c_str(),
+                    printable(d.presetName, sizeof d.presetName).c_str(), effect.c_str(),
+                    printable(d.description, sizeof d.description).c_str());
+    }
+    zefShutdown();
+    return 0;
+}
+
 void printHelp() {
     std::printf(
         "usage: zefinfo FILE...\n"
-        "       zefinfo --version | --help\n"
+        "       zefinfo --guisettes | --version | --help\n"
         "Describes each FILE as the Mirlane library reads it, without decoding:\n"
         "WAVE, AIFF and AIFF-C files of PCM or coded speech, raw Zef streams\n"
         "(\"ZEF!\", \"ZEFh\") and packet streams (\"zef!\").  The exit status is 1\n"
-        "when any file could not be read.\n");
+        "when any file could not be read.  --guisettes lists the built-in\n"
+        "Guisettes: number, category, name, PCM effect and description.\n");
 }
 
 }  // namespace
@@ -300,6 +338,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return printVersion();
+    if (argc == 2 && std::strcmp(argv[1], "--guisettes") == 0) return printGuisettes();
     int failed = 0;
     for (int i = 1; i < argc; ++i) failed |= describe(argv[i]);
     zefShutdown();
