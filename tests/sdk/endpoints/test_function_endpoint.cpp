@@ -33,7 +33,7 @@ struct Reader {
             return ZEFFUNC_NO_DATA_YET;
         }
         size_t n = std::min({r->piece, size_t(block->dwLength), r->data.size() - r->pos});
-        std::memcpy(block->lpBuffer, r->data.data() + r->pos, n);
+        if (n) std::memcpy(block->lpBuffer, r->data.data() + r->pos, n);
         r->pos += n;
         block->dwLength = uint32_t(n) + r->overReport;
         if (message == ZEFFUNC_OPEN) return r->openAnswer;
@@ -187,9 +187,9 @@ struct Writer {
 };
 
 struct WriterSession : ::testing::Test {
+    Writer w;  // outlives the session, which calls it when closing
     Bytes wave = readBytes(dataFile("pcm16_mono.wav"));
     Session s{kWaveBuffer, wave.data(), uint32_t(wave.size())};
-    Writer w;
     void SetUp() override {
         s.kd.dwUserData = reinterpret_cast<uintptr_t>(&w);
         ASSERT_EQ(s.openInput(zef::HandleInputData), 0);
@@ -241,8 +241,8 @@ TEST_F(WriterSession, RefusedWriteAndMisreportedOpenFail) {
     EXPECT_EQ(s.write(), ZEF_SIGNAL_FUNCTION_REFUSED);
     s.close();
 
-    Session t(kWaveBuffer, wave.data(), uint32_t(wave.size()));
     Writer odd;
+    Session t(kWaveBuffer, wave.data(), uint32_t(wave.size()));
     odd.openLength = 10;  // neither the whole header nor none of it
     t.kd.dwUserData = reinterpret_cast<uintptr_t>(&odd);
     ASSERT_EQ(t.openInput(zef::HandleInputData), 0);
