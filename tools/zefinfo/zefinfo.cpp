@@ -1,6 +1,8 @@
 // zefinfo: describes sound files as the Mirlane library reads them, without
 // decoding them: container, codec, rate, length, INFO texts, markers and
 // Guisette.
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -49,7 +51,10 @@ bool endsWith(const std::string& s, const char* suffix) {
 // file is refused by the reader it was meant for; anything unknown goes to
 // the WAVE reader, whose refusal names what it found.
 FileKind guessKind(const char* path) {
-    std::vector<uint8_t> head = readHead(path, 12);
+    // Only a plain file is peeked at: bytes read from a pipe would be lost.
+    struct stat st;
+    std::vector<uint8_t> head;
+    if (::stat(path, &st) == 0 && S_ISREG(st.st_mode)) head = readHead(path, 12);
     if (tagAt(head, 0, "FORM"))
         return {Container::Aiff, tagAt(head, 8, "AIFC") ? "AIFF-C" : "AIFF"};
     if (tagAt(head, 0, "ZEF!")) return {Container::RawZef, "raw Zef stream, chunked header (ZEF!)"};
@@ -317,7 +322,7 @@ int printGuisettes() {
 
 void printHelp() {
     std::printf(
-        "usage: zefinfo FILE...\n"
+        "usage: zefinfo [--] FILE...\n"
         "       zefinfo --guisettes | --version | --help\n"
         "Describes each FILE as the Mirlane library reads it, without decoding:\n"
         "WAVE, AIFF and AIFF-C files of PCM or coded speech, raw Zef streams\n"
@@ -339,8 +344,16 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) return printVersion();
     if (argc == 2 && std::strcmp(argv[1], "--guisettes") == 0) return printGuisettes();
+    int first = 1;
+    if (std::strcmp(argv[1], "--") == 0) {
+        first = 2;  // names that follow may start with "--"
+    } else if (std::strncmp(argv[1], "--", 2) == 0) {
+        std::fprintf(stderr, "zefinfo: unknown option %s\n", argv[1]);
+        printHelp();
+        return 2;
+    }
     int failed = 0;
-    for (int i = 1; i < argc; ++i) failed |= describe(argv[i]);
+    for (int i = first; i < argc; ++i) failed |= describe(argv[i]);
     zefShutdown();
     return failed;
 }

@@ -117,7 +117,11 @@ TEST(ZefInfo, VersionHelpAndUsage) {
     EXPECT_NE(v.out.find("1.1.6.87 (Debug)"), std::string::npos) << v.out;
     Result h = zefinfo({"--help"});
     EXPECT_EQ(h.status, 0);
-    EXPECT_NE(h.out.find("usage: zefinfo FILE..."), std::string::npos);
-    Result none = zefinfo({});
-    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(h.out.find("usage: zefinfo [--] FILE..."), std::string::npos);
+    EXPECT_EQ(zefinfo({}).status, 2);
+    Result unknown = zefinfo({"--frobnicate"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_NE(unknown.err.find("unknown option --frobnicate"), std::string::npos);
+    Result dashes = zefinfo({"--", data("orvo.wav")});
+    EXPECT_EQ(dashes.status, 0) << dashes.err;
 }
