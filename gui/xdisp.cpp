@@ -80,6 +80,53 @@ const char* fallbackClass = "XDisp";
 
 }  // namespace
 
+// While it lives, every core X event of its display that is addressed to one
+// of its windows reaches the toolkit addressed to the top-level window.
+// Redirections nest; the toolkit's own dispatchers come back at the end.
+class XDisp::Redirection {
+public:
+    Redirection(Display* d, Window top, const Window* list, Window single)
+        : display_(d), top_(top), list_(list), single_(single), outer_(active_) {
+        for (int type = KeyPress; type < LASTEvent; ++type)
+            previous_[type] = XtSetEventDispatcher(display_, type, dispatch);
+        active_ = this;
+    }
+    ~Redirection() {
+        active_ = outer_;
+        for (int type = KeyPress; type < LASTEvent; ++type)
+            XtSetEventDispatcher(display_, type, previous_[type]);
+    }
+    Redirection(const Redirection&) = delete;
+    Redirection& operator=(const Redirection&) = delete;
+
+private:
+    static Boolean dispatch(XEvent* event) {
+        Redirection* outermost = active_;
+        for (Redirection* r = active_; r; r = r->outer_) {
+            r->readdress(event);
+            outermost = r;
+        }
+        if (XtEventDispatchProc next = outermost->previous_[event->type]) return next(event);
+        Widget w = XtWindowToWidget(event->xany.display, event->xany.window);
+        return w ? XtDispatchEventToWidget(w, event) : False;
+    }
+
+    void readdress(XEvent* event) const {
+        const Window target = event->xany.window;
+        if (event->xany.display == display_ && top_ && target &&
+            (target == single_ || listed(list_, target)))
+            event->xany.window = top_;
+    }
+
+    static inline Redirection* active_ = nullptr;
+    Display* display_;
+    Window top_;
+    const Window* list_;
+    Window single_;
+    Redirection* outer_;
+    XtEventDispatchProc previous_[LASTEvent] = {};
+};
+
 XDisp::XDisp(int argc, char** argv) { initToolkit(argc, argv, nullptr, true); }
 
 XDisp::XDisp(int argc, char** argv, char** fallbackResources) {
@@ -160,23 +207,14 @@ void XDisp::MainLoop(Window w) {
 
 void XDisp::MainLoop(Window* list) { loopRedirecting(list, 0); }
 
-// Timers and inputs are served as they come, so that a timer can end the
-// loop; X events are taken one at a time to be readdressed.
+// The events are readdressed on their way into the toolkit's dispatcher
+// rather than in a loop of XtAppNextEvent: that call serves timers and inputs
+// while it waits, so a timer that ends the loop would leave it waiting for
+// one more X event.
 void XDisp::loopRedirecting(const Window* list, Window single) {
-    if (!appContext) return;
-    XEvent event;
-    while (!XtAppGetExitFlag(appContext)) {
-        if (!XtAppPeekEvent(appContext, &event)) {
-            XtAppProcessEvent(appContext, XtIMTimer | XtIMAlternateInput | XtIMSignal);
-            continue;
-        }
-        XtAppNextEvent(appContext, &event);
-        const Window target = event.xany.window;
-        const Window top = topLevel ? XtWindow(topLevel) : 0;
-        if (top && target && (target == single || listed(list, target)))
-            event.xany.window = top;
-        XtDispatchEvent(&event);
-    }
+    if (!appContext || !display) return;
+    Redirection redirect{display, topLevel ? XtWindow(topLevel) : 0, list, single};
+    MainLoop();
 }
 
 void XDisp::ExitLoop() {
@@ -359,9 +397,10 @@ int XDisp::writeString(Atom property, Window w, const char* text, int mode) {
 
 int XDisp::SendAtomMsg(const char* propertyName, Window** windows, const char* text) {
     if (!display || !propertyName || !windows || !text) return -1;
-    if (!*windows || !**windows) *windows = FindAllwinsWithProp(propertyName);
     const Atom atom = XInternAtom(display, propertyName, True);
-    if (!*windows || atom == None) return -1;
+    if (atom == None) return -1;
+    if (!*windows || !**windows) *windows = FindAllwinsWithProp(propertyName);
+    if (!*windows) return -1;
     int result = 0;
     for (const Window* w = *windows; *w; ++w)
         if (writeString(atom, *w, text, PropModeReplace) != 0) result = -1;

@@ -111,6 +111,7 @@ public:
     int successValue = 1;
 
 private:
+    class Redirection;
     void initToolkit(int argc, char** argv, char** fallbackResources, bool invisible);
     void loopRedirecting(const Window* list, Window single);
     void releaseWindowList();
