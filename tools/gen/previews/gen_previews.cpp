@@ -21,11 +21,15 @@
 //     formants; unvoiced ones (s, sh, f, h, t): voicing 0 or 1, hiss-like
 //     LSPs (s and sh with resonances near 3.5 and 2.5 kHz, f and t flat, h
 //     the following vowel's shape);
-//   - silence: energy code 2, flat LSPs 300 .. 3900 Hz.
+//   - silence: energy code 0, flat LSPs 300 .. 3900 Hz.
 // LSPs glide over two frames into each new sound.  The frame's LSPs are
 // quantised closed-loop with the decoder's own tables (orvotables.cpp); the
 // pitch code is the one whose period 125 - code * 109 / 255 is nearest to
-// 8000 / F0.
+// 8000 / F0.  The decoder does not normalise its synthesis filter, so the
+// designed energy is corrected by the quantised filter's mean power gain at
+// the frame's harmonics (over the whole band for noise), relative to 20 dB:
+// vowels then play at an even level (RMS about 1000-2500) whatever their
+// resonances or the preset's pitch and formants.
 //
 // The transformations, by the preset's type and amount as in the catalogue
 // (the same formulas as the library's SetGuisette):
@@ -41,9 +45,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 #include <vector>
 
 #include "orvotables.h"
@@ -94,19 +100,19 @@ struct Segment {
 std::vector<Segment> phrase() {
     const Lsp* sil = &kFlat;
     return {
-        {sil, 5, 120, 120, 2, 2, 2, 0},
-        {&kS, 4, 131, 131, 14, 20, 18, 1},     {&kA, 17, 131, 139, 30, 40, 34, 14},
-        {&kM, 3, 139, 147, 26, 28, 27, 10},    {&kE, 16, 147, 150, 32, 39, 34, 14},
-        {sil, 2, 150, 150, 8, 8, 6, 0},
-        {&kO, 3, 165, 165, 16, 20, 22, 0},     {&kO, 19, 165, 160, 32, 42, 36, 14},   // h + o
-        {&kL, 3, 158, 150, 26, 30, 28, 10},    {&kI, 16, 147, 150, 32, 38, 33, 14},
-        {&kFlat, 4, 131, 131, 12, 16, 14, 0},  {&kU, 17, 131, 127, 30, 37, 32, 14},   // f + u
-        {sil, 4, 127, 127, 6, 2, 2, 0},
-        {&kSh, 4, 175, 175, 16, 22, 20, 1},    {&kA, 19, 175, 182, 32, 42, 37, 14},
-        {&kN, 3, 180, 168, 26, 29, 27, 10},    {&kE, 16, 165, 160, 32, 38, 33, 14},
-        {&kFlat, 2, 150, 150, 10, 24, 12, 0},  {&kO, 17, 147, 140, 30, 36, 32, 14},   // t + o
-        {&kM, 3, 138, 133, 24, 27, 26, 10},    {&kA, 33, 131, 110, 30, 38, 14, 14},
-        {sil, 11, 110, 110, 4, 2, 2, 0},
+        {sil, 5, 120, 120, 0, 0, 0, 0},
+        {&kS, 4, 131, 131, 22, 28, 26, 1},     {&kA, 17, 131, 139, 38, 48, 42, 14},
+        {&kM, 3, 139, 147, 34, 36, 35, 10},    {&kE, 16, 147, 150, 40, 47, 42, 14},
+        {sil, 2, 150, 150, 0, 0, 0, 0},
+        {&kO, 3, 165, 165, 24, 28, 30, 0},     {&kO, 19, 165, 160, 40, 50, 44, 14},   // h + o
+        {&kL, 3, 158, 150, 34, 38, 36, 10},    {&kI, 16, 147, 150, 40, 46, 41, 14},
+        {&kFlat, 4, 131, 131, 20, 24, 22, 0},  {&kU, 17, 131, 127, 38, 45, 40, 14},   // f + u
+        {sil, 4, 127, 127, 0, 0, 0, 0},
+        {&kSh, 4, 175, 175, 24, 30, 28, 1},    {&kA, 19, 175, 182, 40, 50, 45, 14},
+        {&kN, 3, 180, 168, 34, 37, 35, 10},    {&kE, 16, 165, 160, 40, 46, 41, 14},
+        {&kFlat, 2, 150, 150, 18, 32, 20, 0},  {&kO, 17, 147, 140, 38, 44, 40, 14},   // t + o
+        {&kM, 3, 138, 133, 32, 35, 34, 10},    {&kA, 33, 131, 110, 38, 46, 22, 14},
+        {sil, 11, 110, 110, 0, 0, 0, 0},
     };
 }
 
@@ -186,17 +192,21 @@ Transformation transformationOf(const Preset& p) {
     return x;
 }
 
-// A feature at f moves to f / warp; the top of the band is kept free of
-// crowded LSPs (they would ring).
+// A feature at f moves to f / warp.  LSPs pushed towards the top of the
+// band are spread evenly up to 3.9 kHz, at least kTopSpacing apart, so that
+// no crowded pair rings there; at the bottom they keep 60 Hz apart.
+constexpr double kTopSpacing = 150.0;
+
 void warpFormants(Lsp& l, double warp) {
     if (warp == 1.0) return;
     for (double& v : l) v /= warp;
-    int k = 0;
-    while (k < kLpcOrder && l[size_t(k)] <= 3800.0) ++k;
-    const double from = k > 0 ? l[size_t(k - 1)] : 0.0;
-    for (int j = k; j < kLpcOrder; ++j) l[size_t(j)] = from + (3900.0 - from) * (j - k + 1) / (kLpcOrder - k);
+    int kept = kLpcOrder;
+    while (kept > 0 && l[size_t(kept - 1)] > 3900.0 - kTopSpacing * (kLpcOrder - kept + 1)) --kept;
+    const double from = kept > 0 ? l[size_t(kept - 1)] : 0.0;
+    const double step = (3900.0 - from) / (kLpcOrder - kept + 1);
+    for (int j = kept; j < kLpcOrder; ++j) l[size_t(j)] = from + step * (j - kept + 1);
     l[0] = std::max(l[0], 90.0);
-    for (int j = 1; j < kLpcOrder; ++j) l[size_t(j)] = std::max(l[size_t(j)], l[size_t(j - 1)] + 50.0);
+    for (int j = 1; j < kLpcOrder; ++j) l[size_t(j)] = std::max(l[size_t(j)], l[size_t(j - 1)] + 60.0);
 }
 
 void transform(std::vector<FrameParams>& frames, const Transformation& x) {
@@ -239,9 +249,65 @@ std::array<uint8_t, kLpcOrder> lspCodes(const Lsp& target) {
     return codes;
 }
 
+// The LSPs as the decoder rebuilds them from the codes.
+Lsp decodedLsp(const std::array<uint8_t, kLpcOrder>& codes) {
+    Lsp l{};
+    double v = 0.0;
+    for (int k = 0; k < kLpcOrder; ++k) l[size_t(k)] = v += zef::orvo::lspdiff[k][codes[size_t(k)]];
+    l[9] = std::min(l[9], 3900.0);
+    for (int k = 8; k >= 0 && l[size_t(k)] > l[size_t(k + 1)] - 40.0; --k) l[size_t(k)] = l[size_t(k + 1)] - 40.0;
+    return l;
+}
+
+// Power gain of the synthesis filter 1/A at angular frequency w, with
+// A = (P + Q) / 2 built from the LSPs (P's roots at the even-numbered ones).
+double filterPower(const Lsp& l, double w) {
+    const std::complex<double> z1 = std::polar(1.0, -w);
+    std::complex<double> p = 1.0 + z1, q = 1.0 - z1;
+    for (int k = 0; k < kLpcOrder; ++k) {
+        const std::complex<double> factor = 1.0 - 2.0 * std::cos(2.0 * std::numbers::pi * l[size_t(k)] / 8000.0) * z1 + z1 * z1;
+        (k % 2 == 0 ? p : q) *= factor;
+    }
+    return 1.0 / std::norm((p + q) / 2.0);
+}
+
+// The filter's mean power gain over what the excitation feeds it: the
+// harmonics of a voiced frame (as many as the decoder makes), the whole
+// band for noise.
+double excitedPower(const Lsp& l, int voicing, double period) {
+    double sum = 0.0;
+    int count = 0;
+    if (voicing > 0) {
+        count = std::min(60, int(int(period / 2.0) * 0.9254));
+        for (int h = 1; h <= count; ++h) sum += filterPower(l, 2.0 * std::numbers::pi * h / period);
+    } else {
+        count = 64;
+        for (int i = 0; i < count; ++i) sum += filterPower(l, std::numbers::pi * (i + 0.5) / count);
+    }
+    return sum / std::max(count, 1);
+}
+
+// The decoder scales the excitation by the energy and does not normalise the
+// filter, so the code is corrected by the filter's gain: every sound then
+// plays as loud as one whose filter has the power gain of a typical vowel
+// (20 dB) and the designed code.
+constexpr double kReferencePower = 100.0;
+
+uint8_t energyCode(int designed, double power) {
+    const double wanted =
+        zef::orvo::GainTable[std::clamp(designed, 0, 63)] - 0.5 * std::log10(power / kReferencePower);
+    int best = 0;
+    for (int c = 1; c < zef::orvo::kGainCodes; ++c)
+        if (std::fabs(zef::orvo::GainTable[c] - wanted) < std::fabs(zef::orvo::GainTable[best] - wanted)) best = c;
+    return uint8_t(best);
+}
+
 zeftest::Frame code(const FrameParams& f) {
-    zeftest::Frame frame{uint8_t(f.voicing), pitchCode(f.f0), uint8_t(std::clamp(f.energy, 0, 63))};
-    for (uint8_t c : lspCodes(f.lsp)) frame.push_back(c);
+    const uint8_t pitch = pitchCode(f.f0);
+    const std::array<uint8_t, kLpcOrder> lsp = lspCodes(f.lsp);
+    const double power = excitedPower(decodedLsp(lsp), f.voicing, 125.0 - pitch * 109.0 / 255.0);
+    zeftest::Frame frame{uint8_t(f.voicing), pitch, energyCode(f.energy, power)};
+    for (uint8_t c : lsp) frame.push_back(c);
     frame.push_back(0);  // spare bit
     return frame;
 }
