@@ -100,21 +100,25 @@ public:
     Redirection& operator=(const Redirection&) = delete;
 
 private:
+    // The outermost redirection of the event's display holds the toolkit's
+    // own dispatcher; the inner ones hold this function again.
     static Boolean dispatch(XEvent* event) {
-        Redirection* outermost = active_;
+        Redirection* base = nullptr;
         for (Redirection* r = active_; r; r = r->outer_) {
+            if (r->display_ != event->xany.display) continue;
             r->readdress(event);
-            outermost = r;
+            base = r;
         }
-        if (XtEventDispatchProc next = outermost->previous_[event->type]) return next(event);
+        const int type = event->type;
+        if (base && type >= 0 && type < LASTEvent && base->previous_[type])
+            return base->previous_[type](event);
         Widget w = XtWindowToWidget(event->xany.display, event->xany.window);
         return w ? XtDispatchEventToWidget(w, event) : False;
     }
 
     void readdress(XEvent* event) const {
         const Window target = event->xany.window;
-        if (event->xany.display == display_ && top_ && target &&
-            (target == single_ || listed(list_, target)))
+        if (top_ && target && (target == single_ || listed(list_, target)))
             event->xany.window = top_;
     }
 

@@ -460,20 +460,6 @@ TEST_F(XDispTest, GetNewWM_NAMEEndsWhenTheWindowGoes) {
     killer.wait(10000);
 }
 
-TEST_F(XDispTest, PredProcAcceptsPropertyEventsAndTraces) {
-    XEvent event{};
-    event.type = KeyPress;
-    char trace[] = "trace";
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(XDisp::PredProc(app->display, &event, trace));
-    event.type = PropertyNotify;
-    event.xproperty.atom = XA_WM_NAME;
-    event.xproperty.state = PropertyNewValue;
-    EXPECT_TRUE(XDisp::PredProc(app->display, &event, nullptr));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "in PredProc - ev type = 2\n\tstate = 0\n\tatom  = 0\n   Atom Name = WM_NAME\n");
-}
-
 TEST_F(XDispTest, LoopsEndWhenAsked) {
     // An ended loop stays ended for its application context: one each.
     XtAppAddTimeOut(app->appContext, 20, exitLoop, app.get());
