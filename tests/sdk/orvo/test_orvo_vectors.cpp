@@ -44,6 +44,18 @@ const Vector kVectors[] = {
     {"mode 3, slower, silence", 3, 1.3f, 1, 0.0f, 0.0f, 3, 120, 40, 56, 0xeadccd32105871f6ull, 28080},
 };
 
+// FNV-1a over the samples, low byte first.
+uint64_t fnv1a(const std::vector<int16_t>& x) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (int16_t s : x) {
+        for (int shift : {0, 8}) {
+            h ^= (uint16_t(s) >> shift) & 0xffu;
+            h *= 0x100000001b3ull;
+        }
+    }
+    return h;
+}
+
 std::vector<int16_t> decodeVector(const Vector& v) {
     Decoder d(v.warp, v.mode, v.dropGroup);
     d.cb().fRelPitch = v.relPitch;
@@ -66,7 +78,7 @@ TEST(OrvoVectors, DecodedOutputIsUnchanged) {
     const bool print = std::getenv("ORVO_PRINT_VECTORS") != nullptr;
     for (const Vector& v : kVectors) {
         const std::vector<int16_t> x = decodeVector(v);
-        const uint64_t hash = orvotest::fnv1a(x);
+        const uint64_t hash = fnv1a(x);
         if (print)
             std::printf("    {\"%s\", %d, %.1ff, %d, %.1ff, %.1ff, %u, %d, %d, %d, 0x%016" PRIx64 "ull, %zu},\n", v.name,
                         v.mode, double(v.warp), v.dropGroup, double(v.relPitch), double(v.absPitch), v.seed, v.frames,
@@ -75,11 +87,6 @@ TEST(OrvoVectors, DecodedOutputIsUnchanged) {
         EXPECT_EQ(hash, v.hash) << v.name << ": 0x" << std::hex << hash;
         EXPECT_GT(orvotest::rms(x), 100.0) << v.name;
     }
-}
-
-TEST(OrvoVectors, DecodingIsRepeatable) {
-    const Vector& v = kVectors[2];
-    EXPECT_EQ(orvotest::fnv1a(decodeVector(v)), orvotest::fnv1a(decodeVector(v)));
 }
 
 }  // namespace
