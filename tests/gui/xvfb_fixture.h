@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,6 +149,8 @@ public:
             return false;
         }
         if (pid_ == 0) {
+            // The server goes with the test, even when the test is killed.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
             close(fds[0]);
             const int quiet = open("/dev/null", O_WRONLY);
             dup2(quiet, STDOUT_FILENO);
