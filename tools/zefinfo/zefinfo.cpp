@@ -147,7 +147,7 @@ uint16_t open(Session& s, const FileKind& kind, const char* path) {
 
 std::string fourccText(uint32_t v) {
     uint8_t b[4];
-    std::memcpy(b, &v, 4);
+    zef::writeFourcc(b, v);
     std::string s;
     for (uint8_t c : b) s += (c >= 0x20 && c < 0x7F) ? char(c) : '?';
     return s;

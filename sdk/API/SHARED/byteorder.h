@@ -53,13 +53,12 @@ inline void writeBEFloat(uint8_t* p, float f) {
     writeBE32(p, bits);
 }
 
-// A four-character code as the number whose bytes in memory order are the
-// characters: fourcc("ZEF!") prints as "ZEF!" with "%.4s" of its bytes.
-inline uint32_t fourccValue(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
+// A four-character code as a number: its characters read most significant
+// first, so fourcc("ZEF!") is 0x5A454621 on every host, the value the
+// historical big-endian library stored and a C multi-character constant
+// 'ZEF!' has.  writeFourcc puts the characters back in file order.
+inline uint32_t fourccValue(const uint8_t* p) { return readBE32(p); }
+inline void writeFourcc(uint8_t* p, uint32_t v) { writeBE32(p, v); }
 inline uint32_t fourcc(const char (&s)[5]) { return fourccValue(reinterpret_cast<const uint8_t*>(s)); }
 inline bool isFourcc(const uint8_t* p, const char (&s)[5]) { return std::memcmp(p, s, 4) == 0; }
 

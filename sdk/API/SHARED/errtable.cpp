@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "byteorder.h"
 #include "mirlane.h"
 
 namespace {
@@ -21,7 +22,7 @@ enum class Arg : uint8_t {
     Decimal,  // "%ld": the secondary value
     Hex,      // "0x%08lX": the secondary value
     Hex16,    // "0x%04X": the secondary value as a 16-bit size
-    FourCC,   // "0x%08lX [%.4s]": the value, then its four bytes in memory order
+    FourCC,   // "0x%08lX [%.4s]": the value, then its four characters
     Limit,    // "%f": the row's fixed limit, not the secondary value
 };
 
@@ -640,7 +641,7 @@ void formatRow(const Row& row, uint32_t secondary, char* text, size_t size) {
         case Arg::Hex16: print(text, size, row.format, unsigned(secondary)); break;
         case Arg::FourCC: {
             char code[5] = {};
-            std::memcpy(code, &secondary, 4);  // the bytes as they lie in memory
+            zef::writeFourcc(reinterpret_cast<uint8_t*>(code), secondary);  // the characters in file order
             print(text, size, row.format, static_cast<unsigned long>(secondary), code);
             break;
         }

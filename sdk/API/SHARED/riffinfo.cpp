@@ -103,7 +103,7 @@ uint16_t RIFFWriteInfoBlock(KELVANE_DATA* kd, uint8_t** cursor) {
         const uint32_t n = writableLength(records[i]);
         if (!n) continue;
         const uint32_t id = chunkIdOf(records[i].dwId);
-        std::memcpy(p, &id, 4);
+        writeFourcc(p, id);
         writeLE32(p + 4, even(n));
         std::memcpy(p + kHead, records[i].szText, n);
         if (n & 1u) p[kHead + n] = 0;  // the pad byte is always 0

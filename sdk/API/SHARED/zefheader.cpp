@@ -210,7 +210,7 @@ uint16_t ZEF12InsertHeader(KELVANE_DATA* kd, uint8_t** cursor) {
     writeLE32(p + 4, kZef12HeaderSize - kChunkHead);
     writeLE16(p + 8, 0);
     writeLE16(p + 10, kd->wCompatibilityHeader ? uint16_t(kCompatBlockSize) : 0);
-    std::memcpy(p + 12, &identifier, 4);  // the identifier's characters, as they stand
+    writeFourcc(p + 12, identifier);
     *cursor = p + kZef12HeaderSize;
     return 0;
 }
