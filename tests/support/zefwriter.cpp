@@ -16,7 +16,9 @@ void le32(std::vector<uint8_t>& v, uint32_t x) {
     le16(v, x & 0xFFFF);
     le16(v, x >> 16);
 }
-void tag(std::vector<uint8_t>& v, const char* t) { v.insert(v.end(), t, t + 4); }
+void tag(std::vector<uint8_t>& v, const char* t) {
+    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(t[i]));
+}
 
 }  // namespace
 
