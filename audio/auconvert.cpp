@@ -523,6 +523,15 @@ int AuConvert::copyRange(const char* from, long start, long end, const char* to,
         perror("appendFile");
         return 1;
     }
+    // A range beyond the end is refused before anything is appended.
+    struct stat st;
+    bool statFailed = ::fstat(fileno(in), &st) != 0;
+    if (statFailed || (S_ISREG(st.st_mode) && end > st.st_size)) {
+        if (statFailed) perror("appendFile");
+        else std::fprintf(stderr, "appendFile: %s ends before byte %ld\n", from, end);
+        std::fclose(in);
+        return 1;
+    }
     if (start != 0 && fseeko(in, off_t(start), SEEK_SET) != 0) {
         perror("appendFile");
         std::fclose(in);

@@ -1,0 +1,293 @@
+// AuConvert: the player's settings survive a new session, the descriptions
+// and mapping tables, and the whole-file conversions: Sun audio files are
+// big-endian whatever the host, temporary files never follow a link and
+// file names never reach a shell.
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "audiofiles_test_util.h"
+#include "auconvert.h"
+#include "byteorder.h"
+
+using namespace aftest;
+
+namespace {
+
+uint16_t quietCallback(uint16_t, uint16_t, void*) { return 0; }
+
+std::string run(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+Bytes asBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+int initOn(AuConvert& c, Bytes& zef, std::vector<char>& out) {
+    int in = int(zef.size());
+    int outSize = int(out.size());
+    return c.initBufZef2Raw(reinterpret_cast<char*>(zef.data()), &in, out.data(), &outSize);
+}
+
+TEST(AuConvert, SettingsSurviveANewSessionAndReachTheDecoder) {
+    AuConvert c;
+    ASSERT_EQ(c.getErrorState(), 0);
+    Bytes zef = zeftest::readFile(dataFile("orvo.wav"));
+    std::vector<char> out(1 << 17);
+    int owner = 0;  // the player keeps a pointer here
+    c.setZefCallback(quietCallback);
+    c.setZefUserData(reinterpret_cast<uintptr_t>(&owner));
+    c.setWarpFactor(2.0f);
+    c.setRate(16000);
+    c.setSize(1);
+    ASSERT_EQ(initOn(c, zef, out), 0);
+    const KELVANE_DATA& kd = c.session();
+    EXPECT_EQ(kd.lpCallback, &quietCallback);
+    EXPECT_EQ(kd.dwUserData, reinterpret_cast<uintptr_t>(&owner));
+    EXPECT_FLOAT_EQ(kd.fWarpedLengthFactor, 2.0f);
+    EXPECT_EQ(kd.dwOutputSamplingRate, 16000u);
+    EXPECT_EQ(kd.wOutputBytesPerSample, 1);
+    EXPECT_FLOAT_EQ(kd.fAbsolutePitch, 100.0f);
+    EXPECT_EQ(c.getTotalFrames(), 89u);  // from the header, before streaming opens it up
+
+    // Twice the rate, half the sample size, twice the length.
+    int produced = int(out.size());
+    ASSERT_EQ(c.bufZefConvert(out.data(), &produced), 0);
+    EXPECT_NEAR(double(produced) / double(referenceDecode(zef).size()), 2.0, 0.05);
+
+    c.setWarpFactor(1.0f);
+    ASSERT_EQ(initOn(c, zef, out), 0);
+    EXPECT_FLOAT_EQ(c.session().fWarpedLengthFactor, 1.0f);
+    EXPECT_EQ(c.session().dwUserData, reinterpret_cast<uintptr_t>(&owner));
+    EXPECT_EQ(c.freeZefDcmp(), 0);
+    EXPECT_FALSE(c.sessionOpen());
+}
+
+TEST(AuConvert, WarpStaysWithinWhatTheDecoderAccepts) {
+    AuConvert c;
+    c.setWarpFactor(9.0f);
+    EXPECT_FLOAT_EQ(c.getWarpFactor(), 5.0f);
+    c.setWarpFactor(0.01f);
+    EXPECT_FLOAT_EQ(c.getWarpFactor(), 0.2f);
+    c.setWarpFactor(NAN);
+    EXPECT_FLOAT_EQ(c.getWarpFactor(), 1.0f);
+    EXPECT_FLOAT_EQ(c.session().fWarpedLengthFactor, 1.0f);
+}
+
+TEST(AuConvert, AFailedStartKeepsItsCodesAndLeavesNoSession) {
+    AuConvert c;
+    Bytes junk(300, 0x41);
+    std::vector<char> out(2400);
+    EXPECT_EQ(initOn(c, junk, out), 1);
+    EXPECT_NE(c.getPrimaryError(), 0);
+    EXPECT_FALSE(c.sessionOpen());
+    int produced = int(out.size());
+    EXPECT_EQ(c.bufZefConvert(out.data(), &produced), 1);
+    Bytes zef = zeftest::readFile(dataFile("peln.wav"));
+    EXPECT_EQ(initOn(c, zef, out), 0);
+    EXPECT_EQ(c.frameBlock(), 67);
+}
+
+// Destroying one converter must not shut the library down under another,
+// whose sessions still look up Guisettes.
+TEST(AuConvert, TheLibraryStaysStartedWhileAConverterLives) {
+    auto second = std::make_unique<AuConvert>();
+    { AuConvert first; }
+    Bytes zef = zeftest::readFile(dataFile("orvo_guisette.wav"));
+    std::vector<char> out(1 << 17);
+    ASSERT_EQ(initOn(*second, zef, out), 0) << second->getPrimaryError();
+    int produced = int(out.size());
+    EXPECT_EQ(second->bufZefConvert(out.data(), &produced), 0);
+    EXPECT_GT(produced, 0);
+}
+
+TEST(AuConvert, MappingTablesAtTheirEdges) {
+    AuConvert c;
+    EXPECT_EQ(c.getZefRate(8000), 8000u);
+    EXPECT_EQ(c.getZefRate(8999), 8000u);
+    EXPECT_EQ(c.getZefRate(7999), 0u);
+    EXPECT_EQ(c.getZefRate(11025), 11025u);
+    EXPECT_EQ(c.getZefRate(12000), 0u);
+    EXPECT_EQ(c.getZefRate(44100), 44100u);
+    EXPECT_EQ(c.getZefRate(11127000), ZEF_RATE_11127_FIXED);
+    EXPECT_EQ(c.getZefRate(22254999), ZEF_RATE_22254_FIXED);
+    EXPECT_EQ(c.getSoundRate(22050), 22050u);
+    EXPECT_EQ(c.getSoundRate(11025), 0u);
+    EXPECT_EQ(c.getZefSize(2), 1);
+    EXPECT_EQ(c.getZefSize(3), 2);
+    EXPECT_EQ(c.getZefSize(4), 0);
+    EXPECT_EQ(c.getSoundSize(1), 2u);
+    EXPECT_EQ(c.getSoundSize(2), 3u);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.getSoundSize(4), 3u);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("AuConvert::getSoundSize: unknown sample size\nReturn Linear_16"),
+              std::string::npos);
+}
+
+TEST(AuConvert, DescribesCodedSpeechInAFileOrInMemory) {
+    AuConvert c;
+    SNDSoundStruct s{};
+    ASSERT_EQ(c.getSoundAttr(dataFile("orvo.wav").c_str(), ZEFTYPE_LOCATION_FILE, &s), 0);
+    EXPECT_EQ(s.magic, kSndMagic);
+    EXPECT_EQ(s.dataLocation, 48u);
+    EXPECT_EQ(s.dataSize, 32040u);
+    EXPECT_EQ(s.dataFormat, kSndLinear16);
+    EXPECT_EQ(s.samplingRate, 8000u);
+    EXPECT_EQ(s.channelCount, 1u);
+    EXPECT_STREQ(s.info, "SUN");
+    EXPECT_EQ(s.sampleCount, 16020u);
+    EXPECT_EQ(s.bytesPerSample, 2u);
+    EXPECT_EQ(s.attrFlags, kSndAttrFlags);
+
+    // 24000 samples at 8000 Hz last exactly three seconds.
+    Bytes zef = zeftest::zefWave(zeftest::orvo(), zeftest::orvoSpeechLike(134));
+    for (size_t i = 12; i + 12 <= zef.size(); ++i)
+        if (std::memcmp(&zef[i], "fact", 4) == 0) zef::writeLE32(&zef[i + 8], 24000);
+    SNDSoundStruct m{};
+    ASSERT_EQ(c.getBufferSoundAttr(reinterpret_cast<char*>(zef.data()), zef.size(), &m), 0);
+    EXPECT_EQ(m.sampleCount, 24000u);
+    EXPECT_EQ(m.duration, 3.0f);
+    EXPECT_EQ(c.getBufferSoundAttr(reinterpret_cast<char*>(zef.data()), 0, &m), 1);
+
+    EXPECT_EQ(c.getSoundAttr(dataFile("pcm16_mono.wav").c_str(), ZEFTYPE_LOCATION_FILE, &s), 1);
+    EXPECT_NE(c.getPrimaryError(), 0);
+}
+
+TEST(AuConvert, SunHeaderIsWrittenBigEndian) {
+    ScratchDir dir;
+    AuConvert c;
+    SNDSoundStruct s{kSndMagic, 48, 32040, 3, 8000, 1, {'S', 'U', 'N', 0}, 16020, 2, kSndAttrFlags, 0, 2.5f};
+    std::string path = dir.path("h.snd");
+    ASSERT_EQ(c.catAttr(s, path.c_str()), 0);
+    const Bytes expected = {'.',  's',  'n',  'd',  0, 0, 0, 48, 0, 0, 0x7D, 0x28, 0, 0, 0, 3,
+                            0,    0,    0x1F, 0x40, 0, 0, 0, 1,  'S', 'U', 'N', 0, 0, 0, 0x3E, 0x94,
+                            0,    0,    0,    2,    1, 0, 0, 1,  0, 0, 0, 0,    0x40, 0x20, 0, 0};
+    EXPECT_EQ(zeftest::readFile(path), expected);
+}
+
+TEST(AuConvert, Zef2SoundWritesASunFileThatSoxReads) {
+    ScratchDir dir;
+    Bytes zef = zeftest::zefWave(zeftest::peln(), pelnSpeechLike(250));
+    std::string in = dir.path("speech.zef"), snd = dir.path("speech.snd");
+    zeftest::writeFile(in, zef);
+    AuConvert c;
+    ASSERT_EQ(c.Zef2Sound(in.c_str(), snd.c_str()), 0);
+    Bytes pcm = referenceDecode(zef);
+    Bytes file = zeftest::readFile(snd);
+    ASSERT_GE(file.size(), 48u);
+    EXPECT_EQ(zef::readBE32(file.data()), kSndMagic);
+    EXPECT_EQ(zef::readBE32(file.data() + 8), pcm.size());
+    EXPECT_EQ(std::stoul(run("soxi -s '" + snd + "'")), pcm.size() / 2);
+    EXPECT_EQ(asBytes(run("sox '" + snd + "' -t raw -e signed -b 16 -L -")), pcm);
+
+    PCMAttr attr;
+    std::string raw = dir.path("speech.raw");
+    ASSERT_EQ(c.Zef2Raw(in.c_str(), raw.c_str(), &attr), 0);
+    EXPECT_EQ(zeftest::readFile(raw), pcm);
+    EXPECT_EQ(attr.sampleSize, kSndLinear16);
+    EXPECT_EQ(attr.samplingRate, 8000u);
+    EXPECT_EQ(attr.dataSize, long(pcm.size()));
+
+    // The decoded PCM stays beside the coded file, private to its owner.
+    struct stat st;
+    ASSERT_EQ(::stat((in + ".tmp_PCM").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(size_t(st.st_size), pcm.size());
+}
+
+TEST(AuConvert, TemporaryFilesNeverReplaceOrFollowWhatIsThere) {
+    ScratchDir dir;
+    std::string in = dir.path("talk.zef"), snd = dir.path("talk.snd"), victim = dir.path("victim");
+    zeftest::writeFile(in, zeftest::readFile(dataFile("orvo.wav")));
+    zeftest::writeFile(victim, asBytes("keep me"));
+    ASSERT_EQ(::symlink(victim.c_str(), (in + ".tmp_PCM").c_str()), 0);
+    AuConvert c;
+    ASSERT_EQ(c.Zef2Sound(in.c_str(), snd.c_str()), 0);
+    EXPECT_EQ(zeftest::readFile(victim), asBytes("keep me"));
+    EXPECT_TRUE(std::filesystem::exists(in + ".1.tmp_PCM"));
+    ASSERT_EQ(c.Zef2Sound(in.c_str(), snd.c_str()), 0);
+    EXPECT_TRUE(std::filesystem::exists(in + ".2.tmp_PCM"));
+    EXPECT_EQ(zeftest::readFile(snd).size(), 48u + referenceDecode(zeftest::readFile(in)).size());
+
+    EXPECT_EQ(c.Zef2Sound(dir.path("missing.zef").c_str(), snd.c_str()), 1);
+}
+
+// Raw PCM holds host-order 16-bit and unsigned 8-bit samples, a Sun file
+// big-endian and signed ones: a round trip gives the raw file back.
+TEST(AuConvert, RawAndSunFilesConvertBothWays) {
+    ScratchDir dir;
+    AuConvert c;
+    struct Kind {
+        unsigned short encoding;
+        Bytes raw;
+        const char* soxRead;
+    };
+    Bytes raw16;
+    for (int16_t v : {int16_t(0), int16_t(1), int16_t(-2), int16_t(0x1234), int16_t(-32768), int16_t(32767)}) {
+        uint8_t b[2];
+        std::memcpy(b, &v, 2);
+        raw16.insert(raw16.end(), b, b + 2);
+    }
+    Bytes raw8 = {0, 1, 0x7F, 0x80, 0x81, 0xFF, 0x40};
+    for (const Kind& k : {Kind{kSndLinear16, raw16, "-e signed -b 16 -L"}, Kind{kSndLinear8, raw8, "-e unsigned -b 8"}}) {
+        std::string raw = dir.path("in.raw"), snd = dir.path("out.snd"), back = dir.path("back.raw");
+        zeftest::writeFile(raw, k.raw);
+        zeftest::writeFile(back, Bytes(500, 0xEE));  // an older, longer file
+        PCMAttr attr{0, k.encoding, 8000, 1};
+        ASSERT_EQ(c.Raw2Sound(raw.c_str(), attr, snd.c_str()), 0);
+        Bytes sun = zeftest::readFile(snd);
+        ASSERT_EQ(sun.size(), 48 + k.raw.size());
+        EXPECT_EQ(zef::readBE32(sun.data() + 12), k.encoding);
+        EXPECT_EQ(asBytes(run("sox '" + snd + "' -t raw " + k.soxRead + " -")), k.raw);
+        PCMAttr got;
+        ASSERT_EQ(c.Sound2Raw(snd.c_str(), back.c_str(), &got), 0);
+        EXPECT_EQ(zeftest::readFile(back), k.raw);
+        EXPECT_EQ(got.dataSize, long(k.raw.size()));
+        EXPECT_EQ(got.sampleSize, k.encoding);
+        EXPECT_EQ(got.samplingRate, 8000u);
+        EXPECT_EQ(got.channels, 1);
+    }
+    EXPECT_EQ(zef::readBE32(zeftest::readFile(dir.path("out.snd")).data() + 16), 8000u);
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.Sound2Raw(dataFile("orvo.wav").c_str(), dir.path("x.raw").c_str(), nullptr), 1);
+    zeftest::writeFile(dir.path("short.snd"), asBytes(".snd\0\0\0"));
+    EXPECT_EQ(c.Sound2Raw(dir.path("short.snd").c_str(), dir.path("x.raw").c_str(), nullptr), 1);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("not a Sun audio file"), std::string::npos);
+    EXPECT_NE(err.find("incomplete"), std::string::npos);
+}
+
+TEST(AuConvert, AppendingCopiesARangeAndNoNameReachesAShell) {
+    ScratchDir dir;
+    AuConvert c;
+    Bytes from(100);
+    for (size_t i = 0; i < from.size(); ++i) from[i] = uint8_t(i);
+    std::string src = dir.path("from"), to = dir.path("to;touch pwned-by-name $(touch pwned-by-name)");
+    zeftest::writeFile(src, from);
+    ASSERT_EQ(c.appendFile(src.c_str(), 60, 10, to.c_str()), 0);
+    ASSERT_EQ(c.appendFile(src.c_str(), 3, to.c_str()), 0);
+    Bytes expected(from.begin() + 10, from.begin() + 60);
+    expected.insert(expected.end(), from.begin(), from.begin() + 3);
+    EXPECT_EQ(zeftest::readFile(to), expected);
+    EXPECT_FALSE(std::filesystem::exists("pwned-by-name"));
+
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(c.appendFile(src.c_str(), 200, 150, to.c_str()), 1);  // beyond the end
+    EXPECT_EQ(c.appendFile(src.c_str(), 101, to.c_str()), 1);
+    EXPECT_EQ(c.appendFile(src.c_str(), 5, 10, to.c_str()), 1);
+    EXPECT_EQ(c.appendFile(dir.path("missing").c_str(), 5, to.c_str()), 1);
+    EXPECT_EQ(c.appBufToFile("abc", 3, dir.path("no/such/dir").c_str()), 1);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(zeftest::readFile(to), expected);
+}
+
+}  // namespace
