@@ -531,6 +531,35 @@ ZEF_ENDPOINT_PROC dcmpGetInputProc(uint32_t dwType);
 ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 
 /* ---- direct playback ------------------------------------------------------- */
+/* Plays the input (coded or PCM) on the audio device: dwOutputType
+ * ZEFTYPE_LOCATION_SOUND (0x400, or 0x10400).  Without a session it opens
+ * one, plays to the end of the input and closes it (returning 0 at the end);
+ * the callback is called once per buffer round with dwStatus and may set
+ * dwStatus to KELVANE_STATUS_PAUSED (the loop waits) and back to
+ * KELVANE_STATUS_FRAME, or return non-zero to stop at once: the call then
+ * returns 0 with the session still open (MirlanePlay goes on,
+ * dcmpMirlaneCleanup discards what is queued).  On a session already open a
+ * non-zero wPendingResult is returned without playing.  A device that fails
+ * ends playback with status 507 and error KELVANE_PLAYBACKERROR (secondary
+ * ZEFERR_WRITING_TO_FILE). */
+uint16_t dcmpMirlanePlay(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+uint16_t dcmpPlayZefFile(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+uint16_t dcmpPlayZefBuffer(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+/* The playback loop on an open session; 221 at the end of the input. */
+uint16_t MirlanePlay(KELVANE_DATA* lpKelvaneData);
+/* Pause and resume the session's device (status 24 and 19).  Pausing a
+ * paused device returns 1 and changes nothing; without a session both
+ * succeed and do nothing. */
+uint16_t dcmpMirlanePause(KELVANE_DATA* lpKelvaneData);
+uint16_t dcmpMirlaneResume(KELVANE_DATA* lpKelvaneData);
+/* Play gain 0..255 and balance 0 (left) .. 32 (centre) .. 64 (right) of the
+ * playing device; values outside are clamped.  The set calls need a session
+ * that plays (else ZEFERR_OUTPUT_HANDLER); the get calls read the device's
+ * control side when none plays (lpKelvaneData may be NULL). */
+uint16_t zefGetOutputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
+uint16_t zefSetOutputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
+uint16_t zefGetOutputBalance(KELVANE_DATA* lpKelvaneData, uint16_t* lpBalance);
+uint16_t zefSetOutputBalance(KELVANE_DATA* lpKelvaneData, int32_t lBalance);
 
 /* ---- Guisettes ------------------------------------------------------------- */
 /* Built-in voice presets.  zefStartup must have run before any of these.
@@ -561,6 +590,10 @@ typedef struct tagZEF_GUISETTE_CHUNK {
 /* Writes min(*lpCount, number of Guisettes) description records into
  * lpBuffer, in catalogue order, and sets *lpCount to that number. */
 uint16_t zefGetGuisetteDescriptions(char* lpBuffer, uint16_t* lpCount);
+/* Plays the built-in preview of a Guisette on the audio device and returns
+ * when it has been played; an unknown number plays nothing and returns 0.
+ * Further arguments are accepted and not used. */
+uint16_t zefPlayGuisettePreview(unsigned wGuisette, ...);
 /* Makes a built-in Guisette the session's own (606 for an unknown number).
  * In a decompression session a Guisette without a PCM effect leaves the
  * session without one (wGuisette of the session reads 0). */

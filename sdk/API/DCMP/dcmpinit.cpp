@@ -6,6 +6,7 @@
 #include "dcmpsession.h"
 #include "engine.h"
 #include "guisette.h"
+#include "playback.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -121,6 +122,8 @@ EndpointHandler dcmpGetOutputProcInternal(uint32_t type) {
             return HandleOutputData;
         case 0x10800: case 0x20800:
             return HandleOutputFunction;
+        case 0x400: case 0x10400:
+            return HandleOutputSoundData;
         default:
             return nullptr;
     }
