@@ -32,6 +32,9 @@ uint32_t initDecoder(ZefControlBlock* cb) {
     case kCodecTagOrvo:
         if (uint32_t rc = initDecodeOrvo(cb)) return rc;
         return initPackOrvo(cb);
+    case kCodecTagPeln:
+        if (uint32_t rc = initDecodePeln(cb)) return rc;
+        return initPackPeln(cb);
     default:
         return kEngineTagNotHandled;
     }
@@ -44,6 +47,11 @@ uint32_t freeDecoder(ZefControlBlock* cb) {
         uint32_t packRc = freePackOrvo(cb);
         return rc ? rc : packRc;
     }
+    case kCodecTagPeln: {
+        uint32_t rc = freeDecodePeln(cb);
+        uint32_t packRc = freePackPeln(cb);
+        return rc ? rc : packRc;
+    }
     default:
         return kEngineTagNotHandled;
     }
@@ -54,6 +62,9 @@ uint32_t runDecoder(ZefControlBlock* cb) {
     case kCodecTagOrvo:
         if (uint32_t rc = unPackOrvo(cb)) return rc;
         return DecodeOrvo(cb);
+    case kCodecTagPeln:
+        if (uint32_t rc = unPackPeln(cb)) return rc;
+        return DecodePeln(cb);
     default:
         return kEngineNotDecodable;
     }
@@ -212,7 +223,10 @@ uint32_t DecodeSpeech(ZefControlBlock* cb) {
         if (!rc && decode) rc = runDecoder(cb);
         cb->lpOutput = out;
         cb->lpWorkBuffer = work;
-        if (!rc && decode) rc = deliver(cb, out, work);
+        // A call that finished no block (Peln) leaves nothing to convert:
+        // the converter's history and phase must only see kept samples.
+        if (!rc && decode && !cb->wFrameOutput) cb->wOutputSamples = 0;
+        if (!rc && decode && cb->wFrameOutput) rc = deliver(cb, out, work);
     }
     if (rc) ExpelBlackArt(cb);
     return rc;

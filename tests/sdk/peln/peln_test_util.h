@@ -18,7 +18,8 @@ namespace pelntest {
 struct Frame {
     uint8_t voicing = 15;
     uint8_t pitch = 60;
-    std::array<uint8_t, 10> lsp{17, 23, 15, 14, 6, 7, 5, 4, 2, 4};  // within 40 Hz of 300, 700, ..., 3900: a flat envelope
+    // Within 40 Hz of 300, 700, ..., 3900 Hz: a flat envelope.
+    std::array<uint8_t, 10> lsp{17, 23, 15, 14, 6, 7, 5, 4, 2, 4};
     std::array<uint8_t, 3> shape{0, 0, 0};
     uint8_t energy = 20;
 };
@@ -35,6 +36,15 @@ inline Frame unvoicedFrame(uint8_t energy = 20) {
     f.voicing = 0;
     f.energy = energy;
     return f;
+}
+
+// The frame's codes in bFieldCodes order.
+inline void fieldCodes(const Frame& f, uint8_t* c) {
+    c[0] = f.voicing;
+    c[1] = f.pitch;
+    for (int k = 0; k < 10; ++k) c[2 + k] = f.lsp[k];
+    for (int s = 0; s < 3; ++s) c[12 + s] = f.shape[s];
+    c[15] = f.energy;
 }
 
 // Period in samples that a pitch code stands for (no shift).
@@ -66,14 +76,7 @@ public:
     zef::ZefControlBlock& cb() { return cb_; }
     zef::peln::PelnState& state() { return *zef::peln::pelnState(&cb_); }
 
-    void setCodes(const Frame& f) {
-        uint8_t* c = cb_.bFieldCodes;
-        c[0] = f.voicing;
-        c[1] = f.pitch;
-        for (int k = 0; k < 10; ++k) c[2 + k] = f.lsp[k];
-        for (int s = 0; s < 3; ++s) c[12 + s] = f.shape[s];
-        c[15] = f.energy;
-    }
+    void setCodes(const Frame& f) { fieldCodes(f, cb_.bFieldCodes); }
 
     // One engine call, unPackPeln then DecodePeln, on the codes in place:
     // the block it finished (empty when none), with the code in lastError().
