@@ -130,6 +130,20 @@ uint16_t rewriteOutputHeader(KELVANE_DATA* kd, OutputVars* out, uint32_t totalSi
     return 0;
 }
 
+uint16_t growOwnedOutput(KELVANE_DATA* kd, OutputVars* out, uint16_t memoryError) {
+    constexpr uint32_t kLargestOwnedOutput = 1u << 24;
+    uint32_t capacity = out->dwCapacity;
+    uint32_t bigger = capacity ? 2 * capacity : kFileBufferSize;
+    if (out->lpBase != out->lpOwnedBuffer || capacity > kLargestOwnedOutput / 2)
+        return ZEF_ERROR(memoryError, bigger, kd);
+    auto* grown = static_cast<uint8_t*>(std::realloc(out->lpOwnedBuffer, bigger));
+    if (!grown) return ZEF_ERROR(memoryError, bigger, kd);
+    std::memset(grown + capacity, 0, bigger - capacity);
+    out->lpOwnedBuffer = out->lpBase = grown;
+    out->dwCapacity = bigger;
+    return 0;
+}
+
 void countPartialByte(KELVANE_DATA* kd, OutputVars* out) {
     ZefControlBlock* cb = controlBlock(kd);
     if (isZef(kd->dwOutputType) && cb->wBitPosition != 0 && out->dwWritePos < out->dwCapacity) ++out->dwWritePos;
@@ -243,8 +257,10 @@ uint16_t flushOutputFile(KELVANE_DATA* kd, OutputVars* out) {
     uint32_t n = out->dwWritePos < out->dwCapacity ? out->dwWritePos : out->dwCapacity;
     uint8_t partial = isZef(kd->dwOutputType) && n < out->dwCapacity ? out->lpBase[n] : 0;
     if (uint16_t err = FileWrite(out->lpFile, &n, out->lpBase)) return err;
-    std::memset(out->lpBase, 0, out->dwCapacity);
-    out->lpBase[0] = partial;
+    if (out->dwCapacity) {
+        std::memset(out->lpBase, 0, out->dwCapacity);
+        out->lpBase[0] = partial;
+    }
     out->dwWritePos = 0;
     out->dwConverted = 0;
     return 0;
@@ -288,7 +304,9 @@ uint16_t OutputDataWrite(KELVANE_DATA* kd) {
     OutputVars* out = controlBlock(kd)->lpOutputVars;
     convertOutput(kd, out);
     if (!out->lpFile) return ZEFERR_ENDOFBUFFER_REACHED;  // a buffer that is full ends the output
-    return flushOutputFile(kd, out);
+    bool stuck = out->dwWritePos == 0;
+    if (uint16_t err = flushOutputFile(kd, out)) return err;
+    return stuck ? growOwnedOutput(kd, out, ZEFERR_OUTPUT_DISKIO_MEMORY) : 0;
 }
 
 // Coded output is padded to whole blocks of the stream; PCM is whole samples.

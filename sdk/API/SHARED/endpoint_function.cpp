@@ -129,9 +129,11 @@ uint16_t sendToWriter(KELVANE_DATA* kd, OutputVars* out) {
     uint32_t n = out->dwWritePos < out->dwCapacity ? out->dwWritePos : out->dwCapacity;
     uint8_t partial = isZef(kd->dwOutputType) && n < out->dwCapacity ? out->lpBase[n] : 0;
     ZEF_FUNCTION_BLOCK block = blockFor(kd, out->lpBase, n, out->dwCallerValue);
-    if (callCallerFunction(kd->lpOutputLocation, ZEFFUNC_WRITE, &block)) return refused(kd);
-    std::memset(out->lpBase, 0, out->dwCapacity);
-    out->lpBase[0] = partial;
+    if (n && callCallerFunction(kd->lpOutputLocation, ZEFFUNC_WRITE, &block)) return refused(kd);
+    if (out->dwCapacity) {
+        std::memset(out->lpBase, 0, out->dwCapacity);
+        out->lpBase[0] = partial;
+    }
     out->dwWritePos = 0;
     out->dwConverted = 0;
     return 0;
@@ -167,7 +169,9 @@ uint16_t OutputFunctionInit(KELVANE_DATA* kd) {
 uint16_t OutputFunctionWrite(KELVANE_DATA* kd) {
     OutputVars* out = controlBlock(kd)->lpOutputVars;
     convertOutput(kd, out);
-    return sendToWriter(kd, out);
+    bool stuck = out->dwWritePos == 0;
+    if (uint16_t err = sendToWriter(kd, out)) return err;
+    return stuck ? growOwnedOutput(kd, out, ZEFERR_FUNCOUT_BUFFER_MEMORY) : 0;
 }
 
 uint16_t OutputFunctionCleanup(KELVANE_DATA* kd) {

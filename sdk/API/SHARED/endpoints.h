@@ -38,6 +38,10 @@ uint16_t rewriteOutputHeader(KELVANE_DATA* kd, OutputVars* out, uint32_t totalSi
 // host order to the file's order, and advances out->dwConverted.
 void convertOutput(KELVANE_DATA* kd, OutputVars* out);
 
+// Doubles the endpoint's own output buffer: called when a write found it
+// empty, i.e. one frame did not fit in the whole buffer.
+uint16_t growOwnedOutput(KELVANE_DATA* kd, OutputVars* out, uint16_t memoryError);
+
 // The partly filled last byte of coded output, counted when bits are in it.
 void countPartialByte(KELVANE_DATA* kd, OutputVars* out);
 

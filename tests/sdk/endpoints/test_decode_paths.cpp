@@ -26,11 +26,13 @@ KELVANE_DATA request(uint32_t inType, void* in, uint32_t inSize, uint32_t outTyp
 }
 
 // The reference: the whole file in memory, decoded into one buffer.
-Bytes decodedFromBuffer(const char* file) {
+Bytes decodedFromBuffer(const char* file, uint32_t rate = 0, float warp = 1.0f) {
     Bytes zef = readBytes(dataFile(file));
-    Bytes pcm(1 << 17);
+    Bytes pcm(1 << 22);
     KELVANE_DATA kd = request(kZefWaveBuffer, zef.data(), uint32_t(zef.size()), kRawPcmBuffer, pcm.data(),
                               uint32_t(pcm.size()));
+    kd.dwOutputSamplingRate = rate;
+    kd.fWarpedLengthFactor = warp;
     EXPECT_EQ(dcmpMirlaneDecompress(&kd), 0);
     pcm.resize(kd.dwOutputBytesUsed);
     return pcm;
@@ -133,6 +135,32 @@ TEST(DecodePaths, WriterTakingTheHeaderGetsTheWholeWave) {
                               reinterpret_cast<void*>(&CollectingWriter::call), 0);
     kd.dwUserData = reinterpret_cast<uintptr_t>(&writer);
     ASSERT_EQ(dcmpMirlaneDecompress(&kd), 0);
+    ASSERT_EQ(writer.received.size(), 44 + reference.size());
+    EXPECT_EQ(Bytes(writer.received.begin() + 44, writer.received.end()), hostToLE(reference));
+}
+
+// At 44100 Hz and five times the length one frame needs more than the
+// endpoints' own buffers hold; the decoding still runs to its end.
+TEST(DecodePaths, FramesLargerThanTheEndpointBuffersStillGetThrough) {
+    ScratchDir scratch;
+    Bytes reference = decodedFromBuffer("orvo.wav", 44100, 5.0f);
+    ASSERT_GT(reference.size(), 89u * 9000u);
+    std::string in = dataFile("orvo.wav"), out = scratch.path("slow.wav");
+    KELVANE_DATA toFile = request(kZefWaveFile, in.data(), 0, kWaveFile, out.data(), 0);
+    toFile.dwOutputSamplingRate = 44100;
+    toFile.fWarpedLengthFactor = 5.0f;
+    ASSERT_EQ(dcmpMirlaneDecompress(&toFile), 0);
+    Bytes file = readBytes(out);
+    ASSERT_EQ(file.size(), 44 + reference.size());
+    EXPECT_EQ(Bytes(file.begin() + 44, file.end()), hostToLE(reference));
+
+    CollectingWriter writer;
+    KELVANE_DATA toWriter = request(kZefWaveFile, in.data(), 0, kWaveFunction,
+                                    reinterpret_cast<void*>(&CollectingWriter::call), 0);
+    toWriter.dwUserData = reinterpret_cast<uintptr_t>(&writer);
+    toWriter.dwOutputSamplingRate = 44100;
+    toWriter.fWarpedLengthFactor = 5.0f;
+    ASSERT_EQ(dcmpMirlaneDecompress(&toWriter), 0);
     ASSERT_EQ(writer.received.size(), 44 + reference.size());
     EXPECT_EQ(Bytes(writer.received.begin() + 44, writer.received.end()), hostToLE(reference));
 }
