@@ -187,6 +187,7 @@ uint16_t writeToStdout(uint16_t, uint16_t message, void* data) {
     auto* block = static_cast<ZEF_FUNCTION_BLOCK*>(data);
     if (message != ZEFFUNC_OPEN && message != ZEFFUNC_WRITE) return 0;
     if (block->dwLength && std::fwrite(block->lpBuffer, 1, block->dwLength, stdout) != block->dwLength) return 1;
+    block->dwLength = 0;  // all taken: at open, the header must not come again with the first samples
     return 0;
 }
 

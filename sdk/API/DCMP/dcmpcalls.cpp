@@ -12,6 +12,9 @@ bool isEndOfData(uint16_t result) {
 
 uint16_t oneShot(KELVANE_DATA* kd) {
     uint16_t result = dcmpMirlaneInit(kd, kInitOneShot);
+    // The session already attached belongs to the caller's other calls:
+    // refuse without touching it.
+    if (result == ZEFERR_KELVANE_ALREADY_INITIALIZED) return result;
     if (result == 0) result = MirlaneDecompress(kd);
     if (isEndOfData(result)) result = 0;
     // Closing writes the final header and the last bytes: its failure is the
@@ -23,25 +26,31 @@ uint16_t oneShot(KELVANE_DATA* kd) {
 }
 
 // Points the session's records at the caller's current input and output
-// buffers (the player hands over a new pair with every call).
+// buffers (the player hands over a new pair with every call).  A file or a
+// caller's function keeps feeding the endpoint's own buffer: its location is
+// a name or a function, never bytes to decode from or into.
 uint16_t refreshBuffers(KELVANE_DATA* kd) {
     ZefControlBlock* cb = controlBlock(kd);
     if (!cb) return ZEF_ERROR(ZEFERR_VWD_OR_VCB_IS_NULL, uint32_t(reinterpret_cast<uintptr_t>(kd)), kd);
     if (uint16_t err = checkInput(kd)) return err;
     if (uint16_t err = checkOutput(kd)) return err;
     InputVars* in = cb->lpInputVars;
-    in->lpBase = static_cast<uint8_t*>(kd->lpInputLocation);
-    in->dwTotal = in->dwValid = kd->dwInputSize;
-    in->dwReadPos = kd->dwInputBytesUsed;
-    in->wEOF = 0;
-    kd->dwFramesLeft = 65535;
-    uint32_t frameBytes = uint32_t(in->desc.wBytesPerSample) * in->desc.wChannels;
-    in->desc.dwSampleCount = frameBytes ? in->dwValid / frameBytes : 0;
-    in->desc.dwConsumed = 0;
+    if (isMemoryLocation(kd->dwInputType)) {
+        in->lpBase = static_cast<uint8_t*>(kd->lpInputLocation);
+        in->dwTotal = in->dwValid = kd->dwInputSize;
+        in->dwReadPos = kd->dwInputBytesUsed;
+        in->wEOF = 0;
+        kd->dwFramesLeft = 65535;
+        uint32_t frameBytes = uint32_t(in->desc.wBytesPerSample) * in->desc.wChannels;
+        in->desc.dwSampleCount = frameBytes ? in->dwValid / frameBytes : 0;
+        in->desc.dwConsumed = 0;
+    }
     OutputVars* out = cb->lpOutputVars;
-    out->lpBase = static_cast<uint8_t*>(kd->lpOutputLocation);
-    out->dwCapacity = kd->dwOutputSize;
-    out->dwWritePos = kd->dwOutputBytesUsed;
+    if (isMemoryLocation(kd->dwOutputType)) {
+        out->lpBase = static_cast<uint8_t*>(kd->lpOutputLocation);
+        out->dwCapacity = kd->dwOutputSize;
+        out->dwWritePos = kd->dwOutputBytesUsed;
+    }
     cb->fWarp = kd->fWarpedLengthFactor;
     if (locationOf(kd->dwInputType) == ZEFTYPE_LOCATION_PACKET) cb->wBitPosition = 0;
     return 0;

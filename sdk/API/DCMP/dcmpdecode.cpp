@@ -8,6 +8,7 @@
 #include "guisette.h"
 #include "pcmeffect.h"
 #include "pcmwidth.h"
+#include "resample.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -95,7 +96,9 @@ uint16_t decompressFrameless(ZefControlBlock* cb, uint8_t* outBase, uint32_t* ou
     KELVANE_DATA* kd = cb->lpKelvaneData;
     if (outCapacity < *outPos || outCapacity - *outPos < maxFrameOutputBytes(cb)) return ZEF_SIGNAL_OUTPUT_FULL;
     cb->fWarp = kd->fWarpedLengthFactor;
-    if (kd->wReserved == 0) cb->wDecoderFlag = 1;
+    // Without a new frame the decoder fills with background sound (rather
+    // than repeating the last frame) and fades in when frames come again.
+    if (kd->wReserved == 0) cb->wSilenceFill = 1;
     cb->lpOutput = reinterpret_cast<int16_t*>(outBase + *outPos);
     if (uint32_t err = DecodeSpeech(cb)) return uint16_t(std::min<uint32_t>(err, 0xFFFF));
     applyEffect(cb, outBase + *outPos);
@@ -106,13 +109,19 @@ uint16_t decompressFrameless(ZefControlBlock* cb, uint8_t* outBase, uint32_t* ou
 }  // namespace
 
 uint32_t maxFrameOutputBytes(const ZefControlBlock* cb) {
-    // Orvo stretches a frame by the warp; Peln always delivers at most one
-    // frame's worth per call.  The resampler adds its ratio and one sample of
-    // carried phase.
-    double samples = cb->wFrameSamples ? cb->wFrameSamples : 180;
-    if (cb->wCodecTag != ZEF_CODEC_PELN) samples *= std::max(1.0, double(cb->fWarp));
-    if (cb->wResample && cb->dwCodecRate) samples = samples * double(cb->dwOutputRate) / cb->dwCodecRate + 1;
-    return uint32_t(std::ceil(samples) + 2) * std::max<uint16_t>(cb->wOutputSampleSize, 1);
+    // Orvo stretches a frame to the warp times its length, rounded up to an
+    // even count (a warp below 1 only shortens it); Peln always delivers at
+    // most one frame's worth per call.  The bound is exact at normal speed,
+    // so that a buffer of one frame (360 bytes at 8000 Hz) takes a frame.
+    uint32_t samples = cb->wFrameSamples ? cb->wFrameSamples : 180;
+    if (cb->wCodecTag != ZEF_CODEC_PELN && cb->fWarp > 1.0f) {
+        samples = uint32_t(std::ceil(double(std::min(cb->fWarp, 5.0f)) * samples));
+        samples += samples & 1;
+    }
+    // The converter's count for that block, with the phase it carries now.
+    if (auto* r = static_cast<const ReSampler*>(cb->lpResampler); r && cb->wResample)
+        samples = uint32_t(std::max(reSampleCount(r, int32_t(samples)), 0));
+    return samples * std::max<uint16_t>(cb->wOutputSampleSize, 1);
 }
 
 uint16_t DecompressBuffer(ZefControlBlock* cb, const uint8_t* inBase, uint32_t* inPos, uint32_t inLength,
@@ -140,7 +149,8 @@ uint16_t DecompressBuffer(ZefControlBlock* cb, const uint8_t* inBase, uint32_t* 
         }
         cb->wLevel = cb->bFrameLevel;
         kd->wLevel = cb->wLevel;
-        kd->dwStatus = KELVANE_STATUS_FRAME;
+        // The older, shorter form of the structure ends before dwStatus.
+        if (kd->wSizeOfKelvaneData >= KELVANE_DATA_VERSION_MARK) kd->dwStatus = KELVANE_STATUS_FRAME;
         if (kd->lpCallback) {
             cb->wCallbackResult = kd->lpCallback(0, KELVANE_STATUS_FRAME, kd);
             if (cb->wCallbackResult) {
@@ -155,9 +165,10 @@ uint16_t DecompressBuffer(ZefControlBlock* cb, const uint8_t* inBase, uint32_t* 
                 return ZEF_SIGNAL_OUTPUT_FULL;
             }
         }
+        cb->wSilenceFill = 0;
         if (uint16_t err = decodeOneFrame(cb, outBase, outPos)) return err;
         // A frame kept back for lack of room still counts after the last unpack.
-    if (kd->dwFramesLeft == 0 && cb->wNeedFrame && !cb->wFramePending) return ZEF_SIGNAL_INPUT_EXHAUSTED;
+        if (kd->dwFramesLeft == 0 && cb->wNeedFrame && !cb->wFramePending) return ZEF_SIGNAL_INPUT_EXHAUSTED;
     }
 }
 
@@ -183,8 +194,8 @@ extern "C" uint16_t MirlaneDecompress(KELVANE_DATA* kd) {
         } else if (signal == ZEF_SIGNAL_OUTPUT_FULL) {
             kd->dwSecondaryError = signal;
             answer = cb->lpOutputHandler(kd, ZEFMSG_WRITE);
-        } else if (signal == ZEFERR_PROCESSING_ABORTED) {
-            return signal;
+        } else if (signal == ZEFERR_PROCESSING_ABORTED || signal == ZEFERR_DECOMPRESSION) {
+            return signal;  // already recorded, with the decoder's own code as secondary value
         } else {
             return ZEF_ERROR(ZEFERR_DECOMPRESSION, signal, kd);
         }
