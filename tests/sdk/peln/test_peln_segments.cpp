@@ -66,19 +66,6 @@ TEST(PelnSegments, AtFullSpeedEveryCallFinishesABlockStartingWithB) {
     }
 }
 
-TEST(PelnSegments, SpeedingUpReportsNoOutputOnSomeCalls) {
-    Decoder d(0.75f);
-    int produced = 0, samples = 0;
-    for (int i = 0; i < 40; ++i) {
-        const Call c = callWith(d, pelntest::voicedFrame(80));
-        samples += c.K;
-        produced += c.output;
-        EXPECT_EQ(d.cb().wOutputSamples, 180);
-    }
-    EXPECT_EQ(produced, samples / 180);  // 166 + 39 x 134 samples
-    EXPECT_EQ(produced, 29);
-}
-
 // Stretching over three segments: the decoder asks for the next frame only
 // on the third, and the segments move from the previous frame to the current
 // one by thirds, ending exactly on the current frame.
