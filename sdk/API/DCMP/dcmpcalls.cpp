@@ -89,6 +89,12 @@ extern "C" uint16_t dcmpZefConvert(KELVANE_DATA* kd) {
 
 extern "C" uint16_t dcmpZefFree(KELVANE_DATA* kd) {
     if (!kd) return ZEF_ERROR(ZEFERR_VWD_OR_VCB_IS_NULL, 0, kd);
-    if (uint16_t err = refreshBuffers(kd)) return err;
+    if (uint16_t err = refreshBuffers(kd)) {
+        // A set-up that failed part way left an endpoint record missing: what
+        // it built is freed all the same, or a caller that frees after a
+        // failed init would keep files and memory attached for good.  Memory
+        // without the control block's guard is not ours to touch.
+        if (err == ZEFERR_VWD_OR_VCB_IS_NULL || checkControlBlock(kd)) return err;
+    }
     return dcmpMirlaneCleanup(kd);
 }

@@ -138,6 +138,28 @@ TEST(Streaming, ConvertAndFreeNeedAControlBlock) {
     EXPECT_EQ(dcmpZefFree(nullptr), ZEFERR_VWD_OR_VCB_IS_NULL);
 }
 
+// The player frees its session whether or not set-up succeeded.
+TEST(Streaming, FreeAfterAFailedInitReleasesWhatWasBuilt) {
+    Bytes notWave = speechFile();
+    notWave[0] = 'X';
+    Kd kd;
+    Bytes out(4000);
+    kd.input(kZefWaveBuffer, notWave.data(), uint32_t(notWave.size()));
+    kd.output(kRawBuffer, out.data(), uint32_t(out.size()));
+    EXPECT_EQ(dcmpZefInit(&kd), ZEFERR_WAVE_DOESNT_START_RIFF);
+    ASSERT_NE(kd.lpControlBlock, nullptr);
+    EXPECT_EQ(dcmpZefConvert(&kd), ZEFERR_INVALID_OUTPUT_VARS);  // nothing to decode with
+    EXPECT_EQ(dcmpZefFree(&kd), 0);
+    EXPECT_EQ(kd.lpControlBlock, nullptr);
+
+    // The structure is free for the next file.
+    kd.input(kZefWaveBuffer, speechFile().data(), uint32_t(speechFile().size()));
+    kd.dwInputBytesUsed = 0;
+    ASSERT_EQ(dcmpZefInit(&kd), 0);
+    EXPECT_EQ(dcmpZefConvert(&kd), 0);
+    EXPECT_EQ(kd.dwOutputBytesUsed, 11 * kFrameBytes16);
+}
+
 TEST(Streaming, DamagedRecordsAreRefusedByTheirGuards) {
     Stream s;
     zef::ZefControlBlock* cb = zef::controlBlock(&s.kd);
