@@ -72,8 +72,12 @@ inline size_t dataOffset(const Bytes& wave) {
     return 0;
 }
 
-// The library's one-shot decode of a whole coded file held in memory.
+// The library's one-shot decode of a whole coded file held in memory.  The
+// library is started for it (a Guisette needs that); it stays started.
 inline Bytes referenceDecode(const Bytes& zef) {
+    ZEF_STARTUP startup{};
+    startup.wSize = ZEF_STARTUP_SIZE;
+    EXPECT_EQ(zefStartup(&startup), 0);
     Bytes pcm(1 << 22);
     KELVANE_DATA kd{};
     kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;

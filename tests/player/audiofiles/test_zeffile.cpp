@@ -5,6 +5,7 @@
 
 #include "audiofiles_test_util.h"
 #include "auconvert.h"
+#include "zefbuf.h"
 #include "zeffile.h"
 
 using namespace aftest;
@@ -47,6 +48,21 @@ INSTANTIATE_TEST_SUITE_P(BufferSizes, ZefFileDecoding,
                          testing::Values(Case{&kOrvo, 4320}, Case{&kOrvo, 5760}, Case{&kOrvo, 12960},
                                          Case{&kPeln, 4320}, Case{&kPeln, 5760}, Case{&kPeln, 12960}),
                          caseName);
+
+// Headers with a compatibility block or a Guisette (whose effect colours
+// the PCM) read the same way through both readers.
+TEST(ZefFile, SampleFilesDecodeAsTheLibraryDecodesThem) {
+    for (const char* name : {"orvo.wav", "peln.wav", "orvo_compat.wav", "orvo_guisette.wav"}) {
+        Bytes zef = zeftest::readFile(dataFile(name));
+        Bytes reference = referenceDecode(zef);
+        ZefFile f(dataFile(name).c_str(), "r", nullptr);
+        ASSERT_EQ(f.getState(), 0) << name;
+        EXPECT_EQ(readAll(f, 4320).pcm, reference) << name;
+        ZefBuf b(reinterpret_cast<char*>(zef.data()), int(zef.size()), nullptr, false);
+        ASSERT_EQ(b.getState(), 0) << name;
+        EXPECT_EQ(readAll(b, 4320).pcm, reference) << name;
+    }
+}
 
 class ZefFileSeeking : public testing::TestWithParam<const Codec*> {};
 
