@@ -292,6 +292,9 @@ uint16_t ZefPlayProc(KELVANE_DATA* kd) {
     PlaybackRecord* rec = openPlayback(kd);
     if (!rec || !cb->lpInputVars || !cb->lpInputHandler) return ZEF_ERROR(ZEFERR_INVALID_OUTPUT_VARS, 0, kd);
     setStatus(kd, KELVANE_STATUS_FRAME);
+    // Playing on after a stop while paused: status 19 means the device plays,
+    // or the loop would wait for room that never comes.
+    if (gDevicePaused && setDevicePause(rec->iDevice, 0) == 0) gDevicePaused = false;
     rec->wDrainAtStop = 1;
     uint16_t stalled = 0;
     for (;;) {

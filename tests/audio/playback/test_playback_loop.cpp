@@ -238,6 +238,31 @@ TEST(PlaybackLoop, CallbackStopLeavesTheSessionOpen) {
     }
 }
 
+// Stopped while paused, the session plays on from where it was when asked to.
+TEST(PlaybackLoop, PlayingOnAfterAPausedStopResumesTheDevice) {
+    std::string dir = tempDir();
+    Bytes speech = longSpeech();
+    FileDevice device(50);
+    device.select();
+    Kd kd;
+    kd.input(kZefWaveBuffer, speech.data(), uint32_t(speech.size()));
+    Bytes want = referenceDecode(kd, dir);
+    kd.toDevice();
+    RoundFn fn = [&](uint16_t status, KELVANE_DATA* k) -> uint16_t {
+        if (status != KELVANE_STATUS_FRAME) return 0;
+        EXPECT_EQ(dcmpMirlanePause(k), 0);
+        return 1;
+    };
+    onRound(kd, fn);
+    ASSERT_EQ(dcmpMirlanePlay(&kd, 0, 0), 0);
+    ASSERT_TRUE(zef::playbackPaused());
+    kd.lpCallback = nullptr;
+    EXPECT_EQ(MirlanePlay(&kd), ZEFERR_ENDOFFILE_REACHED);
+    EXPECT_FALSE(zef::playbackPaused());
+    EXPECT_EQ(dcmpMirlaneCleanup(&kd), 0);
+    EXPECT_TRUE(waveData(device.path) == want);
+}
+
 TEST(PlaybackLoop, GainAndBalanceAreClampedNotWrapped) {
     Bytes speech = zeftest::zefWave(zeftest::orvo(), zeftest::orvoSpeechLike(100));
     FileDevice device(50);
