@@ -71,17 +71,6 @@ TEST(AuConvert, SettingsSurviveANewSessionAndReachTheDecoder) {
     EXPECT_FALSE(c.sessionOpen());
 }
 
-TEST(AuConvert, WarpStaysWithinWhatTheDecoderAccepts) {
-    AuConvert c;
-    c.setWarpFactor(9.0f);
-    EXPECT_FLOAT_EQ(c.getWarpFactor(), 5.0f);
-    c.setWarpFactor(0.01f);
-    EXPECT_FLOAT_EQ(c.getWarpFactor(), 0.2f);
-    c.setWarpFactor(NAN);
-    EXPECT_FLOAT_EQ(c.getWarpFactor(), 1.0f);
-    EXPECT_FLOAT_EQ(c.session().fWarpedLengthFactor, 1.0f);
-}
-
 TEST(AuConvert, AFailedStartKeepsItsCodesAndLeavesNoSession) {
     AuConvert c;
     Bytes junk(300, 0x41);
