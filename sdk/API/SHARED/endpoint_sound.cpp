@@ -103,7 +103,8 @@ uint16_t fillFromCoded(KELVANE_DATA* kd, ZefControlBlock* cb, OutputVars* out, b
 // so a buffer input's last bytes are played before it reports its end.
 void fillFromPcm(KELVANE_DATA* kd, ZefControlBlock* cb, OutputVars* out, bool* needInput, bool* dataEnded) {
     InputVars* in = cb->lpInputVars;
-    const uint32_t frame = std::max<uint32_t>(1, uint32_t(in->desc.wBytesPerSample) * std::max<uint16_t>(in->desc.wChannels, 1));
+    const uint32_t channels = std::max<uint16_t>(in->desc.wChannels, 1);
+    const uint32_t frame = std::max<uint32_t>(1, in->desc.wBytesPerSample * channels);
     const uint32_t unread = in->lpBase && in->dwValid > in->dwReadPos ? in->dwValid - in->dwReadPos : 0;
     const uint64_t left = uint64_t(kd->dwFramesLeft) * frame;
     const uint64_t room = out->dwCapacity - out->dwWritePos;
@@ -417,18 +418,17 @@ int zefUsleep(uint32_t micros) {
 using namespace zef;
 
 extern "C" uint16_t zefSetOutputGain(KELVANE_DATA* kd, int32_t gain) {
-    return changeDevice(
-        kd, [](audio_prinfo& p, int32_t v) { p.gain = uint32_t(std::clamp<int32_t>(v, AUDIO_MIN_GAIN, AUDIO_MAX_GAIN)); },
-        gain);
+    auto set = [](audio_prinfo& p, int32_t v) {
+        p.gain = uint32_t(std::clamp<int32_t>(v, AUDIO_MIN_GAIN, AUDIO_MAX_GAIN));
+    };
+    return changeDevice(kd, set, gain);
 }
 
 extern "C" uint16_t zefSetOutputBalance(KELVANE_DATA* kd, int32_t balance) {
-    return changeDevice(
-        kd,
-        [](audio_prinfo& p, int32_t v) {
-            p.balance = uint8_t(std::clamp<int32_t>(v, AUDIO_LEFT_BALANCE, AUDIO_RIGHT_BALANCE));
-        },
-        balance);
+    auto set = [](audio_prinfo& p, int32_t v) {
+        p.balance = uint8_t(std::clamp<int32_t>(v, AUDIO_LEFT_BALANCE, AUDIO_RIGHT_BALANCE));
+    };
+    return changeDevice(kd, set, balance);
 }
 
 extern "C" uint16_t zefGetOutputGain(KELVANE_DATA* kd, uint16_t* gain) {
