@@ -102,22 +102,10 @@ TEST(SetGuisette, RefusalsComeBeforeAnythingIsStored) {
     EXPECT_EQ(s.squashBase, 250.0f);
 }
 
-TEST(SetGuisette, InitAndFree) {
+TEST(GuisetteReaders, WhatTheAnalysisSideReads) {
     GuisetteState s = marked();
     ASSERT_EQ(zef::InitGuisette(&s), 0);
     EXPECT_EQ(s.formantWarp, 1.0f);
-    EXPECT_EQ(s.voicingFactor, 0.0f);
-    EXPECT_EQ(s.pitchFactor, 0.0f);
-    EXPECT_EQ(s.altToggle, 0);
-    EXPECT_EQ(s.warpOn, 0);
-    ASSERT_EQ(zef::FreeGuisette(&s), 0);
-    EXPECT_EQ(s.formantWarp, 0.0f);
-    EXPECT_EQ(zef::InitGuisette(nullptr), ZEFERR_GU_STATE_NULL);
-}
-
-TEST(GuisetteReaders, WhatTheAnalysisSideReads) {
-    GuisetteState s{};
-    ASSERT_EQ(zef::InitGuisette(&s), 0);
     ASSERT_EQ(zef::SetGuisette(&s, 3, 0), 0);
     const float expected[] = {124.0f, 64.0f, 124.0f, 64.0f, 124.0f};
     for (float e : expected) EXPECT_EQ(zef::minMax_gu2(&s), e);
@@ -202,14 +190,6 @@ TEST_F(Session, BothModesSetBoth) {
     ASSERT_NE(effect(), nullptr);
     EXPECT_EQ(effect()->effectId, 6006);
     EXPECT_EQ(effect()->kind, zef::kEffectRing);
-}
-
-TEST_F(Session, WithoutAGuisetteOnlyTheStateIsPrepared) {
-    ASSERT_EQ(initialize(zef::kModeDecompress, 0), 0);
-    ASSERT_NE(effect(), nullptr);
-    EXPECT_EQ(effect()->kind, zef::kEffectNone);
-    ASSERT_EQ(initialize(zef::kModeCompress, 0), 0);
-    EXPECT_EQ(cb->guisette.formantWarp, 1.0f);
 }
 
 TEST_F(Session, RefusedActivations) {

@@ -33,14 +33,6 @@ protected:
     PCMEffectState* fx = nullptr;
 };
 
-TEST_F(Effect, StartsSilentWithNothingLoaded) {
-    EXPECT_EQ(fx->kind, zef::kEffectNone);
-    EXPECT_EQ(fx->writePos, fx->lineStart);
-    EXPECT_EQ(fx->twoPi, float(2.0 * std::numbers::pi));
-    for (int i = 0; i < zef::kDelayLineSamples; ++i) ASSERT_EQ(fx->lineStart[i], 0) << i;
-    EXPECT_EQ(runConstant(4, 1234), std::vector<int16_t>(4, 1234));
-}
-
 // The table as loaded: line length delay + depth + 1 and wet 1 - dry are
 // what the processors index and mix with.
 TEST_F(Effect, EveryEffectLoadsItsSetting) {
@@ -236,7 +228,7 @@ TEST_F(Effect, ExtremeOscillatorValuesStayInTheLine) {
     EXPECT_EQ(run({1001, -1001}), (std::vector<int16_t>{500, -501}));  // (a + 0) >> 1
 }
 
-TEST(EffectState, NullArgumentsAreHarmless) {
+TEST(EffectState, FreshStateAndNullArguments) {
     int16_t x[2] = {5, 6};
     EXPECT_EQ(zef::SetPCMEffect(nullptr, 5003), 0);
     EXPECT_EQ(zef::ApplyPCMEffect(nullptr, 2, x), 0);
@@ -245,6 +237,9 @@ TEST(EffectState, NullArgumentsAreHarmless) {
     EXPECT_EQ(zef::InitPCMEffect(nullptr), ZEFERR_PCM_EFFECT_MEMORY);
     PCMEffectState* fx = nullptr;
     ASSERT_EQ(zef::InitPCMEffect(&fx), 0);
+    EXPECT_EQ(fx->kind, zef::kEffectNone);  // fresh: nothing loaded, samples pass
+    EXPECT_EQ(zef::ApplyPCMEffect(fx, 2, x), 0);
+    EXPECT_EQ(x[0], 5);
     ASSERT_EQ(zef::SetPCMEffect(fx, 5005), 0);
     EXPECT_EQ(zef::ApplyPCMEffect(fx, 100, nullptr), 0);
     EXPECT_EQ(zef::ApplyPCMEffect(fx, 0, x), 0);

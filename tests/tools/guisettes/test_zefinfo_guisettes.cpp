@@ -45,13 +45,4 @@ TEST(ZefInfoGuisettes, ListsTheCatalogue) {
     }
 }
 
-TEST(ZefInfoGuisettes, HelpNamesTheOption) {
-    int status = -1;
-    std::vector<std::string> lines = run("--help", &status);
-    EXPECT_EQ(status, 0);
-    bool named = false;
-    for (const std::string& l : lines) named |= l.find("--guisettes") != std::string::npos;
-    EXPECT_TRUE(named);
-}
-
 }  // namespace
