@@ -178,6 +178,7 @@ struct ZefControlBlock {
     int16_t wNeedFrame;
     uint16_t wSilenceFill;          // 1 while output is made without new packed frames
     uint16_t wPrevSilence;          // wSilenceFill of the previous frame (1 at stream start: fade-in)
+    const int16_t* lpEncodeInput;   // compression: the frame's wFrameSamples samples at the codec rate
 };
 
 // Records an error: keeps the secondary value in the caller's structure

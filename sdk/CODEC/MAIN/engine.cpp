@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codecs.h"
+#include "orvoenc.h"
 #include "pcmwidth.h"
 #include "resample.h"
 #include "vectors.h"
@@ -181,7 +182,8 @@ uint32_t BrewBlackArt(ZefControlBlock* cb) {
     uint32_t rc;
     switch (cb->wDirection) {
     case kDirectionCompress:
-        rc = kEngineTagNotHandled;  // this library carries no encoder
+        rc = InitCompress(cb);
+        if (!rc) cb->wLeadFieldBits = leadFieldBits(cb);
         break;
     case kDirectionDecompress:
         rc = InitDecompress(cb);
@@ -199,9 +201,11 @@ uint32_t ExpelBlackArt(ZefControlBlock* cb) {
     uint32_t rc;
     if (cb->wDirection == kDirectionDecompress) {
         rc = FreeDecompress(cb);
+    } else if (cb->wDirection == kDirectionCompress) {
+        rc = FreeCompress(cb);
     } else {
         releaseConverter(cb);
-        rc = cb->wDirection == kDirectionCompress ? 0 : kEngineBadDirection;
+        rc = kEngineBadDirection;
     }
     cb->wEngineReady = 0;
     cb->lpCodecState = nullptr;
@@ -230,6 +234,31 @@ uint32_t DecodeSpeech(ZefControlBlock* cb) {
     }
     if (rc) ExpelBlackArt(cb);
     return rc;
+}
+
+// Only Orvo has an encoder here; Peln files are decoded but not written.
+uint32_t InitCompress(ZefControlBlock* cb) {
+    if (cb->wCodecTag != kCodecTagOrvo) return kEngineTagNotHandled;
+    if (uint32_t rc = initPackOrvo(cb)) return rc;
+    cb->lpCodecState = orvo::newOrvoEncoder();
+    cb->wFrameSamples = orvo::kEncFrame;
+    cb->dwCodecRate = 8000;
+    return 0;
+}
+
+uint32_t FreeCompress(ZefControlBlock* cb) {
+    if (cb->wCodecTag != kCodecTagOrvo) return kEngineTagNotHandled;
+    orvo::freeOrvoEncoder(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState));
+    cb->lpCodecState = nullptr;
+    return freePackOrvo(cb);
+}
+
+uint32_t EncodeSpeech(ZefControlBlock* cb) {
+    if (!cb->wEngineReady || cb->wDirection != kDirectionCompress || !cb->lpCodecState || !cb->lpEncodeInput)
+        return kEngineNotDecodable;
+    if (cb->wCodecTag != kCodecTagOrvo) return kEngineNotDecodable;
+    orvo::encodeOrvoFrame(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState), cb->lpEncodeInput, cb->bFieldCodes);
+    return 0;
 }
 
 uint32_t EngineMaxOutputSamples(const ZefControlBlock* cb) {

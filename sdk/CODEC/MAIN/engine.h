@@ -37,6 +37,12 @@ uint32_t DecodeSpeech(ZefControlBlock* cb);
 // Releases everything BrewBlackArt built; 10050 when nothing is brewed.
 uint32_t ExpelBlackArt(ZefControlBlock* cb);
 
+// Compression: one frame of wFrameSamples 16-bit samples at lpEncodeInput
+// (8000 Hz) becomes the field codes in bFieldCodes, ready to pack.
+uint32_t EncodeSpeech(ZefControlBlock* cb);
+uint32_t InitCompress(ZefControlBlock* cb);
+uint32_t FreeCompress(ZefControlBlock* cb);
+
 // The decompression halves of the two above.
 uint32_t InitDecompress(ZefControlBlock* cb);
 uint32_t FreeDecompress(ZefControlBlock* cb);
