@@ -530,6 +530,27 @@ uint16_t dcmpZefFree(KELVANE_DATA* lpKelvaneData);
 ZEF_ENDPOINT_PROC dcmpGetInputProc(uint32_t dwType);
 ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 
+/* ---- compression ------------------------------------------------------------ */
+/* PCM (WAVE, AIFF, raw with wInputBytesPerSample and dwInputSamplingRate;
+ * file, buffer or caller function) to coded speech at 8000 Hz, mono.
+ * dwCompressionSettings 0 or KELVANE_CODEC_LUMO_8K; any other gives 168.
+ * Status 11 at the start, 19 after each frame, 12 at the end. */
+uint16_t cmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode); /* 0 one-shot, 1 streaming */
+uint16_t cmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpMirlaneCompress(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpFileToZefFile(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpBufferToZefFile(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpFileToZefBuffer(KELVANE_DATA* lpKelvaneData);
+/* Streaming: init with the first input buffer (its header is read), convert
+ * each further buffer (dwInputBytesUsed and dwOutputBytesUsed as for
+ * dcmpZefConvert; input that would overflow the output stays unread), and
+ * free, which encodes the held samples into the output given. */
+uint16_t cmpZefInit(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpZefConvert(KELVANE_DATA* lpKelvaneData);
+uint16_t cmpZefFree(KELVANE_DATA* lpKelvaneData);
+ZEF_ENDPOINT_PROC cmpGetInputProc(uint32_t dwType);
+ZEF_ENDPOINT_PROC cmpGetOutputProc(uint32_t dwType);
+
 /* ---- direct playback ------------------------------------------------------- */
 /* Plays the input (coded or PCM) on the audio device: dwOutputType
  * ZEFTYPE_LOCATION_SOUND (0x400, or 0x10400).  Without a session it opens

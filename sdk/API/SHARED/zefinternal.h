@@ -179,6 +179,7 @@ struct ZefControlBlock {
     uint16_t wSilenceFill;          // 1 while output is made without new packed frames
     uint16_t wPrevSilence;          // wSilenceFill of the previous frame (1 at stream start: fade-in)
     const int16_t* lpEncodeInput;   // compression: the frame's wFrameSamples samples at the codec rate
+    void* lpCompressSession;        // compression: PCM reader, rate converter and bit packer
 };
 
 // Records an error: keeps the secondary value in the caller's structure

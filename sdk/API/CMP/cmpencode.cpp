@@ -1,0 +1,231 @@
+// The encode loop: PCM sample frames from the input record, mixed to mono,
+// converted to 8000 Hz by a windowed-sinc interpolator, encoded frame by
+// frame, and packed into whole bytes of the output record.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "cmpsession.h"
+#include "engine.h"
+#include "zefapi.h"
+
+namespace zef {
+namespace {
+
+constexpr int kRing = 2048;          // input history: more than the widest kernel
+constexpr double kCodecHz = 8000.0;
+constexpr int kFrame = 180;
+
+struct CompressSession {
+    double step;                     // input samples per output sample
+    double cutoff;                   // of the low-pass, in cycles per input sample
+    int half;                        // kernel half-width in input samples
+    float ring[kRing];
+    uint64_t inputCount;             // real input samples so far
+    uint64_t fedCount;               // samples in the ring, flush zeros included
+    double nextPos;                  // input position of the next output sample
+    uint64_t outputCount;
+    int16_t frame[kFrame];
+    int frameFill;
+    uint64_t bits;                   // packed bits not yet written, lowest first
+    int bitCount;
+    bool finished;
+};
+
+CompressSession* session(ZefControlBlock* cb) { return static_cast<CompressSession*>(cb->lpCompressSession); }
+
+double kernel(const CompressSession* s, double d) {
+    if (std::fabs(d) >= s->half) return 0.0;
+    const double x = 2.0 * s->cutoff * d;
+    const double sinc = x == 0.0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x);
+    const double window = 0.5 + 0.5 * std::cos(M_PI * d / s->half);
+    return 2.0 * s->cutoff * sinc * window;
+}
+
+int16_t toPcm(double v) {
+    if (!(v == v)) return 0;
+    return int16_t(std::clamp(std::lround(v), -32768L, 32767L));
+}
+
+// Emits whole bytes; 238 when a buffer output is full (the bytes stay).
+uint16_t drainBits(KELVANE_DATA* kd, CompressSession* s) {
+    ZefControlBlock* cb = controlBlock(kd);
+    OutputVars* out = cb->lpOutputVars;
+    while (s->bitCount >= 8) {
+        if (out->dwWritePos >= out->dwCapacity) {
+            if (uint16_t err = cb->lpOutputHandler(kd, ZEFMSG_WRITE)) return err;
+            out = cb->lpOutputVars;
+            if (out->dwWritePos >= out->dwCapacity) return ZEFERR_ENDOFBUFFER_REACHED;
+        }
+        out->lpBase[out->dwWritePos++] = uint8_t(s->bits & 0xFF);
+        s->bits >>= 8;
+        s->bitCount -= 8;
+    }
+    return 0;
+}
+
+bool hasRoomForFrame(const KELVANE_DATA* kd, const CompressSession* s) {
+    const ZefControlBlock* cb = static_cast<const ZefControlBlock*>(kd->lpControlBlock);
+    const OutputVars* out = cb->lpOutputVars;
+    const uint32_t need = uint32_t(s->bitCount + cb->wFrameBits) / 8;
+    return out->dwCapacity >= out->dwWritePos && out->dwCapacity - out->dwWritePos >= need;
+}
+
+uint16_t encodeFrame(KELVANE_DATA* kd, CompressSession* s) {
+    ZefControlBlock* cb = controlBlock(kd);
+    if (!hasRoomForFrame(kd, s)) {
+        if (uint16_t err = cb->lpOutputHandler(kd, ZEFMSG_WRITE)) return err;
+        if (!hasRoomForFrame(kd, s)) return ZEFERR_ENDOFBUFFER_REACHED;
+    }
+    cb->lpEncodeInput = s->frame;
+    if (uint32_t err = EncodeSpeech(cb)) return ZEF_ERROR(ZEFERR_COMPRESSION, err, kd);
+    for (int f = 0; f < cb->wFieldCount; ++f) {
+        const unsigned width = cb->lpFieldWidths[f];
+        s->bits |= uint64_t(cb->bFieldCodes[f] & ((1u << width) - 1)) << s->bitCount;
+        s->bitCount += int(width);
+        if (uint16_t err = drainBits(kd, s)) return err;
+    }
+    s->frameFill = 0;
+    ++cb->dwFramesProcessed;
+    cb->wLevel = uint16_t(4 * cb->bFieldCodes[2]);
+    kd->wLevel = cb->wLevel;
+    if (kd->wSizeOfKelvaneData >= KELVANE_DATA_VERSION_MARK) kd->dwStatus = KELVANE_STATUS_FRAME;
+    if (kd->lpCallback) {
+        cb->wCallbackResult = kd->lpCallback(0, KELVANE_STATUS_FRAME, kd);
+        if (cb->wCallbackResult) return ZEF_ERROR(ZEFERR_PROCESSING_ABORTED, cb->wCallbackResult, kd);
+    }
+    return 0;
+}
+
+// Makes every output sample whose kernel the ring now covers, up to `limit`.
+uint16_t produce(KELVANE_DATA* kd, CompressSession* s, uint64_t limit) {
+    while (s->outputCount < limit && s->nextPos + s->half <= double(s->fedCount) - 1.0) {
+        if (s->frameFill == kFrame)
+            if (uint16_t err = encodeFrame(kd, s)) return err;
+        double acc;
+        if (s->step == 1.0) {
+            acc = s->ring[uint64_t(s->nextPos) % kRing];
+        } else {
+            acc = 0.0;
+            const int64_t first = std::max<int64_t>(0, int64_t(std::ceil(s->nextPos - s->half)));
+            const int64_t last = int64_t(std::floor(s->nextPos + s->half));
+            for (int64_t n = first; n <= last; ++n) acc += s->ring[uint64_t(n) % kRing] * kernel(s, s->nextPos - double(n));
+        }
+        s->frame[s->frameFill++] = toPcm(acc);
+        ++s->outputCount;
+        s->nextPos = double(s->outputCount) * s->step;
+    }
+    if (s->frameFill == kFrame) return encodeFrame(kd, s);
+    return 0;
+}
+
+uint64_t expectedOutput(const CompressSession* s) {
+    return uint64_t(std::floor(double(s->inputCount) / s->step + 0.5));
+}
+
+float sampleAt(const uint8_t* p, uint16_t bytes) {
+    if (bytes == 1) return float((int(p[0]) - 128) * 256);
+    int16_t v;
+    std::memcpy(&v, p, 2);  // already in host order
+    return float(v);
+}
+
+CompressSession* newSession(ZefControlBlock* cb, uint32_t inputRate) {
+    auto* s = static_cast<CompressSession*>(std::calloc(1, sizeof(CompressSession)));
+    if (!s) return nullptr;
+    s->step = double(inputRate) / kCodecHz;
+    s->cutoff = 0.45 * std::min(1.0, 1.0 / s->step);  // just below the lower Nyquist
+    s->half = s->step == 1.0 ? 0 : int(std::ceil(8.0 / (2.0 * s->cutoff)));
+    cb->lpCompressSession = s;
+    return s;
+}
+
+}  // namespace
+
+uint16_t CompressBuffer(KELVANE_DATA* kd) {
+    ZefControlBlock* cb = controlBlock(kd);
+    InputVars* in = cb->lpInputVars;
+    CompressSession* s = session(cb);
+    if (!s) {
+        const uint32_t rate = in->desc.dwSamplingRate;
+        if (!(s = newSession(cb, rate))) return ZEF_ERROR(ZEFERR_ZEFSTRUCT_MEMORY, sizeof(CompressSession), kd);
+    }
+    const uint16_t bytes = in->desc.wBytesPerSample;
+    const uint16_t channels = cb->wChannels ? cb->wChannels : 1;
+    const uint32_t frameBytes = uint32_t(bytes) * channels;
+    for (;;) {
+        // A frame held back for lack of output room goes first.
+        if (uint16_t err = produce(kd, s, UINT64_MAX)) return err;
+        in = cb->lpInputVars;
+        while (in->dwValid >= in->dwReadPos && in->dwValid - in->dwReadPos >= frameBytes) {
+            const uint8_t* p = in->lpBase + in->dwReadPos;
+            float sum = 0.0f;
+            for (uint16_t c = 0; c < channels; ++c) sum += sampleAt(p + c * bytes, bytes);
+            s->ring[s->fedCount % kRing] = sum / channels;
+            ++s->fedCount;
+            ++s->inputCount;
+            ++cb->dwInputSamplesProcessed;
+            in->dwReadPos += frameBytes;
+            if (uint16_t err = produce(kd, s, UINT64_MAX)) return err;
+        }
+        if (in->wEOF || isMemoryLocation(kd->dwInputType)) return ZEFERR_ENDOFFILE_REACHED;
+        uint16_t err = cb->lpInputHandler(kd, ZEFMSG_READ);
+        if (err) return err;
+    }
+}
+
+uint16_t FinishCompression(KELVANE_DATA* kd) {
+    ZefControlBlock* cb = controlBlock(kd);
+    CompressSession* s = session(cb);
+    if (!s || s->finished) return 0;
+    // The interpolator lags by its half-width: zeros bring the last real
+    // samples out, and the count stops where the input ended.
+    const uint64_t limit = expectedOutput(s);
+    for (int i = 0; i <= s->half + 1; ++i) {
+        s->ring[s->fedCount % kRing] = 0.0f;
+        ++s->fedCount;
+        if (uint16_t err = produce(kd, s, limit)) return err;
+    }
+    if (s->frameFill > 0) {
+        std::fill(s->frame + s->frameFill, s->frame + kFrame, int16_t(0));
+        s->frameFill = kFrame;
+        if (uint16_t err = encodeFrame(kd, s)) return err;
+    }
+    if (s->bitCount > 0) {
+        s->bitCount = (s->bitCount + 7) / 8 * 8;  // the last byte, zero-padded
+        if (uint16_t err = drainBits(kd, s)) return err;
+    }
+    s->finished = true;
+    cb->lpOutputVars->wEnd = 1;
+    return 0;
+}
+
+void FreeCompressSession(ZefControlBlock* cb) {
+    std::free(cb->lpCompressSession);
+    cb->lpCompressSession = nullptr;
+}
+
+EndpointHandler cmpGetInputProcInternal(uint32_t type) {
+    switch (type) {
+        case 0x10100: case 0x10200: case 0x20100: case 0x20200: case 0x30100: case 0x30200:
+            return HandleInputData;
+        case 0x10800: case 0x20800: case 0x30800:
+            return HandleInputFunction;
+        default:
+            return nullptr;
+    }
+}
+
+EndpointHandler cmpGetOutputProcInternal(uint32_t type) {
+    switch (type) {
+        case 0x10101: case 0x10201: case 0x20101: case 0x20201: case 0x21101:
+            return HandleOutputData;
+        case 0x10801: case 0x20801:
+            return HandleOutputFunction;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace zef

@@ -1,0 +1,24 @@
+// The compression session: PCM from the input endpoint, converted to mono
+// 8000 Hz, cut into frames, encoded, and packed least significant bit first
+// into the coded output.
+#pragma once
+
+#include <cstdint>
+
+#include "zefinternal.h"
+
+namespace zef {
+
+// Encodes what the input holds into the output.  Returns 221 at the end of
+// the input, 238 when the output buffer is full (nothing is lost: the
+// frame waits), 514 when the callback stopped it, or an error.
+uint16_t CompressBuffer(KELVANE_DATA* kd);
+// Encodes the samples still held (the last frame padded with silence) and
+// writes the last partly filled byte.  Once per session.
+uint16_t FinishCompression(KELVANE_DATA* kd);
+void FreeCompressSession(ZefControlBlock* cb);
+
+EndpointHandler cmpGetInputProcInternal(uint32_t type);
+EndpointHandler cmpGetOutputProcInternal(uint32_t type);
+
+}  // namespace zef
