@@ -18,7 +18,10 @@ struct Bytes : std::vector<uint8_t> {
     Bytes(std::initializer_list<uint8_t> b) : std::vector<uint8_t>(b) {}
     explicit Bytes(std::vector<uint8_t> b) : std::vector<uint8_t>(std::move(b)) {}
     Bytes& id(const char* s) { return str(s, 4); }
-    Bytes& str(const char* s, size_t n) { insert(end(), s, s + n); return *this; }
+    Bytes& str(const char* s, size_t n) {
+        for (size_t i = 0; i < n; ++i) push_back(uint8_t(s[i]));  // a range insert trips g++ 12 at -O2
+        return *this;
+    }
     Bytes& le16(uint16_t v) { push_back(uint8_t(v)); push_back(uint8_t(v >> 8)); return *this; }
     Bytes& le32(uint32_t v) { le16(uint16_t(v)); return le16(uint16_t(v >> 16)); }
     Bytes& be16(uint16_t v) { push_back(uint8_t(v >> 8)); push_back(uint8_t(v)); return *this; }
