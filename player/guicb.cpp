@@ -1,0 +1,266 @@
+// The Player's handlers of its window's controls: play/stop, rewind, the
+// position scale, the speed (warp) pointer and its strip, the board's
+// information text, and the level displays.
+#include <Xm/Scale.h>
+#include <sys/utsname.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "audiobj.h"
+#include "audiofile.h"
+#include "player.h"
+
+namespace {
+
+Player* playerOf(XtPointer client) { return static_cast<Player*>(client); }
+
+// Every control first checks the file; an unusable one is reported again.
+bool fileUsable(Player* p) {
+    if (!p) return false;
+    if (p->audioObj && p->audioFile && p->isFileOk()) return true;
+    p->refuseFile();
+    return false;
+}
+
+Pixmap pixmapResource(Widget w, const char* name) {
+    Pixmap value = 0;
+    Arg arg[1];
+    XtSetArg(arg[0], const_cast<char*>(name), &value);
+    XtGetValues(w, arg, 1);
+    return value;
+}
+
+void setPixmapResource(Widget w, const char* name, Pixmap value) {
+    Arg arg[1];
+    XtSetArg(arg[0], const_cast<char*>(name), value);
+    XtSetValues(w, arg, 1);
+}
+
+}  // namespace
+
+void Player::playCB(Widget w, XtPointer client, XtPointer) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p)) return;
+    if (p->audioObj->getState() != 0) {
+        if (p->audioFile->isEndOfFile()) {
+            rewindCB(w, p, nullptr);
+            return;
+        }
+        p->setTimeOutProc();
+        if (p->reopenDevice(false) == 0) {
+            p->playState = PLAYER_PLAYING;
+            p->audioObj->Resume();
+            p->setCumulPauseTime();
+            p->loadStopXbm();
+        }
+    } else if (p->audioObj->isPaused()) {
+        if (p->playState == PLAYER_FINISHED && p->audioFile->isEndOfFile()) {
+            rewindCB(w, p, nullptr);
+            return;
+        }
+        p->playState = PLAYER_PLAYING;
+        p->setTimeOutProc();
+        p->audioObj->Resume();
+        p->setCumulPauseTime();
+        p->loadStopXbm();
+    } else {
+        p->audioObj->Pause();
+        p->setPauseTime();
+        p->loadPlayXbm();
+        p->playState = PLAYER_STOPPED;
+    }
+}
+
+void Player::rewindCB(Widget, XtPointer client, XtPointer) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p)) return;
+    p->playState = PLAYER_PLAYING;
+    p->removeTimeOutProc();
+    if (p->boardShown()) p->resetScaleValue();
+    p->audioFile->rewindFile();
+    p->audioFile->setReadLocation(p->audioFile->getHeaderSize());
+    p->initTime();
+    // Reading starts afresh, even after a read that had reported an error.
+    p->moreData = 1;
+    p->loadStopXbm();
+    p->setTimeOutProc();
+    if (p->audioObj->getState() == 0) {
+        p->audioObj->Pause();
+        p->audioObj->flushOutput();
+        p->audioObj->Resume();
+    } else if (p->reopenDevice(false) != 0) {
+        return;
+    }
+    p->playNextBuf();
+}
+
+void Player::scaleCB(Widget w, XtPointer client, XtPointer callData) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p) || !callData) return;
+    const auto* cbs = static_cast<XmScaleCallbackStruct*>(callData);
+    if (cbs->reason == XmCR_DRAG) {
+        if (p->dragging) return;
+        p->removeTimeOutProc();
+        if (p->audioObj->getState() == 0) {
+            p->audioObj->Pause();
+            p->audioObj->flushOutput();
+        }
+        p->dragging = 1;
+        return;
+    }
+    if (cbs->reason != XmCR_VALUE_CHANGED) return;
+    if (p->dragging) {
+        p->setTimeOutProc();
+        p->setAudioLocation(cbs->value);
+        p->audioFile->setReadLocation(p->audioFile->getCurrentLocation());
+        if (p->audioObj->getState() == 0) {
+            p->playState = PLAYER_PLAYING;
+            p->audioObj->Resume();
+        } else if (p->reopenDevice(false) != 0) {
+            return;
+        }
+    } else {
+        if (!cbs->event) return;
+        // A click in the trough: the place clicked is the new position, kept
+        // within the part of the scale that exists.
+        int maximum = p->scaleMax;
+        Arg get[1];
+        XtSetArg(get[0], XmNmaximum, &maximum);
+        XtGetValues(w, get, 1);
+        int x = cbs->event->xbutton.x;
+        if (x < p->scaleMin) x = p->scaleMin;
+        if (x > maximum) x = maximum;
+        Arg set[1];
+        XtSetArg(set[0], XmNvalue, x);
+        XtSetValues(w, set, 1);
+        p->removeTimeOutProc();
+        p->setAudioLocation(x);
+        p->audioFile->setReadLocation(p->audioFile->getCurrentLocation());
+        p->setTimeOutProc();
+        if (p->audioObj->getState() == 0) {
+            p->playState = PLAYER_PLAYING;
+            p->audioObj->Pause();
+            p->audioObj->flushOutput();
+            p->audioObj->Resume();
+        } else if (p->reopenDevice(false) != 0) {
+            return;
+        }
+    }
+    p->setCumulPauseTime();
+    p->loadStopXbm();
+    p->playNextBuf();
+    p->dragging = 0;
+}
+
+void Player::setAudioLocation(int value) {
+    const float range = float(scaleMax - scaleMin);
+    const float fraction = range > 0.0f ? float(value - scaleMin) / range : 0.0f;
+    audioFile->setLocation(fraction);
+    trace("setAudioLocation(%d): fraction %.4f, file position %ld", value, double(fraction),
+          audioFile->getCurrentLocation());
+    pauseStart = 0;
+    pausedSeconds = 0;
+    playedSeconds = float(int(fraction * soundAttr.duration));
+    elapsedSeconds = long(playedSeconds * audioFile->getWarpValue());
+    lastElapsed = elapsedSeconds;
+    startTime = time(nullptr) - elapsedSeconds;
+    bufferMode = 2;
+    segmentCount = 0;
+    eofWritten = 0;
+    moreData = 1;
+}
+
+void Player::warptrEH(Widget w, XtPointer client, XEvent* event, Boolean*) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p) || !event) return;
+    const Pixmap label = pixmapResource(w, XmNlabelPixmap);
+    const Pixmap bluePointer = pixmapResource(w, PlayerGui::warptrBlueResource);
+    const Pixmap yellowPointer = pixmapResource(w, PlayerGui::warptrYellowResource);
+    if (event->type == ButtonRelease) {
+        setPixmapResource(w, XmNlabelPixmap, bluePointer);
+        return;
+    }
+    if (event->type != MotionNotify) return;
+    if (label != yellowPointer) setPixmapResource(w, XmNlabelPixmap, yellowPointer);
+    int x = 0;
+    int y = 0;
+    Window child = 0;
+    XTranslateCoordinates(p->display, XtWindow(w), XtWindow(XtParent(w)), event->xmotion.x, event->xmotion.y, &x,
+                          &y, &child);
+    const int xMin = p->getWarpXMin();
+    const int xMax = p->getWarpXMax();
+    const int span = xMax - xMin;
+    float fraction = 0.0f;
+    int position = xMin;
+    if (x >= xMax) {
+        fraction = 1.0f;
+        position = xMax;
+    } else if (x > xMin) {
+        fraction = float(x) / float(span);
+        position = x;
+    }
+    Arg args[2];
+    XtSetArg(args[0], XtNx, static_cast<Position>(position));
+    XtSetArg(args[1], XtNy, static_cast<Position>(0));
+    XtSetValues(w, args, 2);
+    p->warpPending = 1;
+    p->pendingWarp = fraction;
+}
+
+void Player::wboardEH(Widget w, XtPointer client, XEvent* event, Boolean*) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p) || !event) return;
+    const int x = event->xbutton.x;
+    if (event->type == ButtonPress && x > p->getWarpXMin() && x < p->getWarpXMax()) {
+        p->warpPending = 1;
+        p->pendingWarp = float(x) / float(p->getWarpXMax() - p->getWarpXMin());
+        p->moveWarptr(x, 0);
+    }
+    if (XtWindow(w)) XMapRaised(p->display, XtWindow(w));
+}
+
+float Player::warpFactor(float fraction) {
+    if (fraction > 0.5f) {
+        const float t = float((double(fraction) - 0.5) / 0.5);
+        return 1.0f - 0.7f * t;
+    }
+    const float t = float(double(fraction) / 0.5);
+    return 5.0f - 4.0f * t;
+}
+
+void Player::setWarpValue(float fraction) {
+    const float factor = warpFactor(fraction);
+    trace("warp %.4f after frame %d", double(factor), callbackCount);
+    if (audioFile) audioFile->setWarpValue(factor);
+}
+
+void Player::setGainPercent(unsigned short level) { gainLevel = float(level / 255.0); }
+
+void Player::displayGain() {
+    if (gainLevel > 0.0f) showGain(gainLevel);
+}
+
+void Player::displayVolume() { showVolume(); }
+
+void Player::volUpCB(Widget, XtPointer client, XtPointer) {
+    Player* p = playerOf(client);
+    if (fileUsable(p)) p->audioObj->setVolume(1);
+}
+
+void Player::volDownCB(Widget, XtPointer client, XtPointer) {
+    Player* p = playerOf(client);
+    if (fileUsable(p)) p->audioObj->setVolume(-1);
+}
+
+void Player::pboardEH(Widget, XtPointer client, XEvent* event, Boolean*) {
+    Player* p = playerOf(client);
+    if (!fileUsable(p) || !event) return;
+    if (event->type != ButtonPress || event->xbutton.button != Button3) return;
+    struct utsname system {};
+    uname(&system);
+    const std::string text = std::string("Kelvane Player - Unix Platform Version 2.0 Beta 1") + "\n" + system.sysname +
+                             " " + system.release + " " + system.version + "\n" + "Kelvane Inc.";
+    p->showMessage(text.c_str());
+}

@@ -1,0 +1,127 @@
+// zefplayer [file] [toolkit options]: plays one Zef file in a small window.
+//
+// Without a file argument it plays the file that ZEFINPUTFILE names, else
+// "intro.zef" in the current directory; when there is none there, the
+// bundled intro.zef is used: the one beside the executable (the build puts
+// a copy there), else the installed ../share/zefplayer/intro.zef, else the
+// one in the source tree the program was built from.
+//
+// The program ends when its window is closed, or on SIGINT, SIGTERM or
+// SIGHUP; the audio device is then closed properly.
+#include <Xm/Protocols.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "player.h"
+
+#ifndef ZEF_SOURCE_INTRO
+#define ZEF_SOURCE_INTRO "intro.zef"
+#endif
+
+namespace {
+
+int programDebug = 0;
+int quitPipe[2] = {-1, -1};
+
+char fallbackTransient[] = "*transient:\t\t\t\tTrue";
+char fallbackBackground[] = "*PlayerForm.background:\t\tlightgrey";
+char fallbackX[] = "zefplayer.x:\t\t\t\t100";
+char fallbackInfoBackground[] = "*InforObj*background:\t\tlightgrey";
+char fallbackDrawnButton[] = "*DrawnButton*pushButtonEnabled:\tTrue";
+char fallbackFonts[] =
+    "*fontList:\t\t\t\t-*-courier-*-r-*--10-*=LTAG,-*-courier-bold-o-*--18-*=VTAG,"
+    "-*-courier-medium-r-*--12-*=FTAG";
+char* fallbackResources[] = {fallbackTransient,      fallbackBackground,  fallbackX,
+                             fallbackInfoBackground, fallbackDrawnButton, fallbackFonts,
+                             nullptr};
+
+bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+std::string executableDirectory() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    path[n] = '\0';
+    std::string s(path);
+    const auto slash = s.rfind('/');
+    return slash == std::string::npos ? std::string() : s.substr(0, slash);
+}
+
+std::string introFile() {
+    const std::string here = "intro.zef";
+    if (readable(here)) return here;
+    std::vector<std::string> candidates;
+    const std::string dir = executableDirectory();
+    if (!dir.empty()) {
+        candidates.push_back(dir + "/intro.zef");
+        candidates.push_back(dir + "/../share/zefplayer/intro.zef");
+    }
+    candidates.push_back(ZEF_SOURCE_INTRO);
+    for (const std::string& candidate : candidates)
+        if (readable(candidate)) return candidate;
+    return here;  // reported as not accessible
+}
+
+std::string inputFile(int argc, char** argv) {
+    if (argc > 1) return argv[1];
+    if (const char* named = std::getenv("ZEFINPUTFILE")) return named;
+    return introFile();
+}
+
+void onSignal(int) {
+    const char byte = 1;
+    const ssize_t ignored = write(quitPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+void quitRequested(XtPointer client, int*, XtInputId*) { static_cast<Player*>(client)->ExitLoop(); }
+
+void windowClosed(Widget, XtPointer client, XtPointer) { static_cast<Player*>(client)->ExitLoop(); }
+
+// Closing the window or a signal ends the event loop, so that the player is
+// destroyed and the device closed as after a normal end.
+void installQuitHandlers(Player& player) {
+    if (player.topLevel) {
+        Arg arg[1];
+        XtSetArg(arg[0], XmNdeleteResponse, XmDO_NOTHING);
+        XtSetValues(player.topLevel, arg, 1);
+        const Atom deleteWindow = XInternAtom(player.display, "WM_DELETE_WINDOW", False);
+        XmAddWMProtocolCallback(player.topLevel, deleteWindow, windowClosed, &player);
+    }
+    if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    player.addInputRead(quitPipe[0], quitRequested, &player);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (std::getenv("ZEFPLAYER")) programDebug = 1;
+    std::ios::sync_with_stdio(true);
+    std::cerr.tie(&std::cout);
+
+    const std::string file = inputFile(argc, argv);
+    if (programDebug) std::cout << "zefplayer: playing " << file << std::endl;
+    Player player(argc, argv, fallbackResources);
+    try {
+        installQuitHandlers(player);
+        player.initAudioDevice("/dev/audio");
+        player.start(file.c_str());
+    } catch (const std::exception& e) {
+        std::cerr << "zefplayer: " << e.what() << std::endl;
+        return 1;
+    }
+    if (programDebug) std::cout << "zefplayer: done" << std::endl;
+    return 0;
+}
