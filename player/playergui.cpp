@@ -33,6 +33,10 @@ constexpr int kWarpXMax = 55;
 constexpr unsigned char kMwmBorderTitleMenu =
     MWM_DECOR_BORDER | MWM_DECOR_TITLE | MWM_DECOR_MENU;  // 26
 constexpr unsigned kFaceHeight = 20;  // rows of the 32 x 24 button bitmaps in use
+// The board keeps a child's right edge this far inside its own. The scale
+// sits at x 3 and grows to 160 pixels in a 164-pixel board: with a wider
+// margin its last request would be refused and its end cut off.
+constexpr int kBoardMarginWidth = 1;
 
 // Collects resource settings for one XtSetValues call.
 class Resources {
@@ -193,17 +197,16 @@ int PlayerGui::createWd(const char* fileName, bool floating) {
         return 1;
     }
 
-    XmFontList previous = fontList;
+    // A list made for an earlier window stays: its display may be gone, and
+    // freeing fonts there would fail.
     fontList = createFontList(board);
-    // Labels keep copies of the lists they were given.
-    if (previous) XmFontListFree(previous);
 
     Resources()
         .set(XtNwidth, kScaleMax)
         .set(XmNnoResize, True)
         .set(XtNbackground, grey)
         .set(XmNmarginHeight, 2)
-        .set(XmNmarginWidth, 2)
+        .set(XmNmarginWidth, kBoardMarginWidth)
         .set(XmNshadowType, XmSHADOW_ETCHED_OUT)
         .set(XmNshadowThickness, 2)
         .apply(board);
@@ -236,7 +239,12 @@ int PlayerGui::createWd(const char* fileName, bool floating) {
     move(speaker, 141, 58);
 
     playerBoard->manage();
-    if (floatShell) floatShell->manage();
+    if (floatShell) {
+        floatShell->manage();
+        // A shell's window is not a subwindow of its parent's, so realizing
+        // the top level later would never map it: pop it up.
+        XtPopup(floatShell->getWidget(), XtGrabNone);
+    }
     return 2;
 }
 
@@ -342,7 +350,6 @@ Widget PlayerGui::createScale(WinObj& parent) {
     scaleMax = kScaleMax;
     Resources()
         .set(XtNwidth, kScaleMax)
-        .set(XmNscaleWidth, 2)
         .set(XmNmaximum, 2)
         .set(XmNminimum, kScaleMin)
         .set(XtNvalue, kScaleMin)
@@ -354,6 +361,9 @@ Widget PlayerGui::createScale(WinObj& parent) {
         .set(XtNbackground, white)
         .set(XtNforeground, white)
         .apply(positionScale.getWidget());
+    // The widget keeps the width it was given until its scale width changes
+    // once more: give it the scale's own 2 pixels, so that it starts short.
+    Resources().set(XmNscaleWidth, 2).set(XtNwidth, 2).apply(positionScale.getWidget());
     return positionScale.getWidget();
 }
 
