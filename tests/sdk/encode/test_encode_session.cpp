@@ -18,7 +18,7 @@ std::vector<int16_t> tone(int samples, double hz, double amplitude) {
 
 void put32(std::vector<uint8_t>& b, uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i))); }
 void put16(std::vector<uint8_t>& b, uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); }
-void tag(std::vector<uint8_t>& b, const char* t) { b.insert(b.end(), t, t + 4); }
+void tag(std::vector<uint8_t>& b, const char* t) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(t[i])); }
 
 std::vector<uint8_t> wave(const std::vector<int16_t>& pcm, uint32_t rate) {
     std::vector<uint8_t> b;
