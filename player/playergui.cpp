@@ -8,7 +8,6 @@
 #include <Xm/Separator.h>
 #include <X11/Shell.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,6 +25,7 @@ XmFontList fontList = nullptr;
 
 constexpr Dimension kWindowWidth = 164;
 constexpr Dimension kWindowHeight = 80;
+constexpr int kPanelWidth = 160;  // the board, the file name, the line
 constexpr int kScaleMin = 1;
 constexpr int kScaleMax = 160;
 constexpr int kWarpXMin = 0;
@@ -69,6 +69,14 @@ T readResource(Widget w, const char* name) {
     XtSetArg(arg[0], const_cast<char*>(name), &value);
     XtGetValues(w, arg, 1);
     return value;
+}
+
+// A graphics context made again replaces the old one, which goes with its
+// wrapper (the display is still open: the window is being used).
+void releaseGC(GCObj*& gc) {
+    if (gc && gc->gc) XFreeGC(gc->display, gc->gc);
+    delete gc;
+    gc = nullptr;
 }
 
 const char* bits(const unsigned char* data) { return reinterpret_cast<const char*>(data); }
@@ -180,10 +188,15 @@ void PlayerGui::init() {
 
 int PlayerGui::createWd(const char* fileName, bool floating) {
     if (board) return 2;
-    if (Debug) std::printf("%s::createWd(%s, %d) id %d\n", classid, fileName ? fileName : "", floating, id);
+    if (Debug)
+        std::printf("%s::createWd(%s, %d) id %d\n", classid, fileName ? fileName : "",
+                    static_cast<int>(floating), id);
     if (floating) {
         floatShell = new TransientShellObj(*this, "FloatShell");
-        Resources().set(XtNsaveUnder, True).set(XmNdeleteResponse, XmDO_NOTHING).apply(floatShell->getWidget());
+        Resources()
+            .set(XtNsaveUnder, True)
+            .set(XmNdeleteResponse, XmDO_NOTHING)
+            .apply(floatShell->getWidget());
         playerBoard = new BBoardObj(*floatShell, "PlayerBoard");
     } else {
         playerBoard = new BBoardObj(*this, "PlayerBoard");
@@ -202,7 +215,7 @@ int PlayerGui::createWd(const char* fileName, bool floating) {
     fontList = createFontList(board);
 
     Resources()
-        .set(XtNwidth, kScaleMax)
+        .set(XtNwidth, kPanelWidth)
         .set(XmNnoResize, True)
         .set(XtNbackground, grey)
         .set(XmNmarginHeight, 2)
@@ -252,12 +265,16 @@ int PlayerGui::createWd(VISUALMODE mode) {
     if (play) return 2;
     if (!getWidget()) return 1;
     if (Debug) std::printf("%s::createWd(mode %d) id %d\n", classid, static_cast<int>(mode), id);
+    // The icon's faces are black on white.
+    auto face = [this](const unsigned char* data, unsigned width, unsigned height) {
+        return createPixmapFromData(bits(data), width, height, black, white);
+    };
     if (mode == VISUAL_BIG_ICON) {
-        playPixmap = createPixmapFromData(bits(big_play_bits), big_play_width, big_play_height, black, white);
-        stopPixmap = createPixmapFromData(bits(big_bits), big_width, big_height, black, white);
+        playPixmap = face(big_play_bits, big_play_width, big_play_height);
+        stopPixmap = face(big_bits, big_width, big_height);
     } else {
-        playPixmap = createPixmapFromData(bits(small_play_bits), small_play_width, small_play_height, black, white);
-        stopPixmap = createPixmapFromData(bits(small_bits), small_width, small_height, black, white);
+        playPixmap = face(small_play_bits, small_play_width, small_play_height);
+        stopPixmap = face(small_bits, small_width, small_height);
     }
     PushButtonObj icon(*this, "EmbeddedIcon");
     play = icon.getWidget();
@@ -265,7 +282,6 @@ int PlayerGui::createWd(VISUALMODE mode) {
         .set(XmNlabelType, XmPIXMAP)
         .set(XmNlabelPixmap, stopPixmap)
         .set(XmNshadowThickness, 1)
-        .set(XmNhighlightThickness, 0)
         .noMargins()
         .apply(play);
     return 2;
@@ -318,7 +334,7 @@ Widget PlayerGui::createFile(WinObj& parent, const char* fileName) {
     Resources()
         .set(XmNlabelString, text)
         .set(XmNfontList, fontList)
-        .set(XtNwidth, kScaleMax)
+        .set(XtNwidth, kPanelWidth)
         .set(XmNalignment, XmALIGNMENT_CENTER)
         .set(XmNshadowThickness, 0)
         .set(XmNhighlightThickness, 0)
@@ -333,7 +349,7 @@ Widget PlayerGui::createFile(WinObj& parent, const char* fileName) {
 Widget PlayerGui::createLine(WinObj& parent) {
     SeparatorObj separator(parent, "UnderLine");
     Resources()
-        .set(XtNwidth, kScaleMax)
+        .set(XtNwidth, kPanelWidth)
         .set(XmNseparatorType, XmSINGLE_LINE)
         .set(XmNshadowThickness, 0)
         .set(XmNhighlightThickness, 0)
@@ -395,7 +411,8 @@ Widget PlayerGui::createPlayTime(WinObj& parent) {
 }
 
 Widget PlayerGui::createRewind(WinObj& parent) {
-    Pixmap face = parent.createPixmapFromData(bits(rewind_bits), rewind_width, kFaceHeight, green, grey);
+    const Pixmap face =
+        parent.createPixmapFromData(bits(rewind_bits), rewind_width, kFaceHeight, green, grey);
     PushButtonObj button(parent, "Rewind");
     Resources()
         .set(XmNlabelType, XmPIXMAP)
@@ -454,7 +471,8 @@ Widget PlayerGui::createWarp(WinObj& parent) {
     unsigned long scalePicture =
         parent.createPixmapFromData(bits(warp_bits), warp_width, warp_height, black, grey);
     ILabelObj label(parent, "Warp", &scalePicture);
-    Resources().set(XmNshadowThickness, 0).set(XmNhighlightThickness, 0).noMargins().apply(label.getWidget());
+    Resources().set(XmNshadowThickness, 0).set(XmNhighlightThickness, 0).noMargins().apply(
+        label.getWidget());
     return label.getWidget();
 }
 
@@ -462,7 +480,8 @@ Widget PlayerGui::createSpeaker(WinObj& parent) {
     unsigned long picture =
         parent.createPixmapFromData(bits(speaker_bits), speaker_width, speaker_height, blue, grey);
     ILabelObj label(parent, "Speaker", &picture);
-    Resources().set(XmNshadowThickness, 0).set(XmNhighlightThickness, 0).noMargins().apply(label.getWidget());
+    Resources().set(XmNshadowThickness, 0).set(XmNhighlightThickness, 0).noMargins().apply(
+        label.getWidget());
     return label.getWidget();
 }
 
@@ -476,14 +495,15 @@ void PlayerGui::loadStopXbm() {
 
 void PlayerGui::displayTime(const char* text) {
     if (!playTime) return;
-    XmString label = XmStringCreateLtoR(const_cast<char*>(text ? text : ""), const_cast<char*>("LTAG"));
+    XmString label =
+        XmStringCreateLtoR(const_cast<char*>(text ? text : ""), const_cast<char*>("LTAG"));
     Resources().set(XmNlabelString, label).set(XmNfontList, fontList).apply(playTime);
     XmStringFree(label);
 }
 
 void PlayerGui::initGainGC() {
     if (!gainFrame) return;
-    delete gainGC;
+    releaseGC(gainGC);
     gainGC = new GCObj(*gainFrame);
     if (!gainGC->gc) return;
     static char dashes[] = {3, 1};
@@ -494,7 +514,7 @@ void PlayerGui::initGainGC() {
 
 void PlayerGui::initVolumeGC() {
     if (!playerBoard) return;
-    delete volumeGC;
+    releaseGC(volumeGC);
     volumeGC = new GCObj(*playerBoard);
     if (!volumeGC->gc) return;
     XSetLineAttributes(volumeGC->display, volumeGC->gc, 2, LineSolid, CapButt, JoinRound);
@@ -519,7 +539,8 @@ void PlayerGui::showGain(float level) {
         XSetForeground(d, gainGC->gc, colour);
         XDrawLine(d, window, gainGC->gc, s.x0, 4, s.x1, 4);
     }
-    if (Debug) std::printf("%s::showGain(%g) length %d\n", classid, static_cast<double>(level), length);
+    if (Debug)
+        std::printf("%s::showGain(%g) length %d\n", classid, static_cast<double>(level), length);
 }
 
 void PlayerGui::showVolume() {
@@ -552,7 +573,8 @@ int PlayerGui::getWarpXMax() { return kWarpXMax; }
 
 void PlayerGui::moveWarptr(int x, int y) { move(warptr, x, y); }
 
-XtIntervalId PlayerGui::addTimeOutProc(XtTimerCallbackProc proc, unsigned long interval, void* data) {
+XtIntervalId PlayerGui::addTimeOutProc(XtTimerCallbackProc proc, unsigned long interval,
+                                       void* data) {
     if (!appContext || !proc) return 0;
     return XtAppAddTimeOut(appContext, interval, proc, data);
 }

@@ -14,6 +14,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <utility>
 
 using zeftest::XvfbTest;
 
@@ -52,6 +53,14 @@ unsigned long pixmapPixel(Display* d, Pixmap p, int x, int y) {
     const unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
     XDestroyImage(image);
     return pixel;
+}
+
+std::pair<unsigned, unsigned> pixmapSize(Display* d, Pixmap p) {
+    Window root;
+    int x, y;
+    unsigned width = 0, height = 0, border, depth;
+    if (!XGetGeometry(d, p, &root, &x, &y, &width, &height, &border, &depth)) return {0, 0};
+    return {width, height};
 }
 
 // The contents of a window as they are on screen, children included.
@@ -334,6 +343,7 @@ TEST_F(PlayerGuiTest, GainMeterDrawsDashedColouredBars) {
     ASSERT_EQ(gui->createWd("talk.zef", false), 2);
     gui->initGainGC();  // before realization too: it draws on the frame's window when shown
     realize(gui->board);
+    gui->initGainGC();  // and made again, it replaces the first
     // The bar is drawn 6 pixels thick round row 4 of the frame, dashed 3 on, 1 off.
     const int y = 46 + 4;
 
@@ -543,12 +553,7 @@ TEST_F(PlayerGuiTest, EmbeddedIconIsTheOnlyControl) {
     EXPECT_EQ(gui->rewind, nullptr);
     EXPECT_EQ(gui->scale, nullptr);
     EXPECT_EQ(resource<Pixmap>(gui->play, XmNlabelPixmap), gui->stopPixmap);
-    Window root;
-    int px, py;
-    unsigned width, height, border, depth;
-    ASSERT_TRUE(XGetGeometry(gui->display, gui->stopPixmap, &root, &px, &py, &width, &height, &border, &depth));
-    EXPECT_EQ(width, 50u);
-    EXPECT_EQ(height, 50u);
+    EXPECT_EQ(pixmapSize(gui->display, gui->stopPixmap), std::make_pair(50u, 50u));
     EXPECT_EQ(pixmapPixel(gui->display, gui->stopPixmap, 25, 25), kBlack) << "stop square";
     EXPECT_EQ(pixmapPixel(gui->display, gui->playPixmap, 35, 25), kBlack) << "play triangle";
     EXPECT_EQ(pixmapPixel(gui->display, gui->playPixmap, 41, 25), kWhite);
@@ -578,12 +583,7 @@ TEST_F(PlayerGuiTest, EmbeddedIconIsTheOnlyControl) {
 
 TEST_F(PlayerGuiTest, SmallIconForEveryOtherMode) {
     ASSERT_EQ(gui->createWd(static_cast<VISUALMODE>(2)), 2);
-    Window root;
-    int px, py;
-    unsigned width, height, border, depth;
-    ASSERT_TRUE(XGetGeometry(gui->display, gui->playPixmap, &root, &px, &py, &width, &height, &border, &depth));
-    EXPECT_EQ(width, 27u);
-    EXPECT_EQ(height, 27u);
+    EXPECT_EQ(pixmapSize(gui->display, gui->playPixmap), std::make_pair(27u, 27u));
     EXPECT_EQ(pixmapPixel(gui->display, gui->stopPixmap, 13, 13), kBlack);
     EXPECT_EQ(pixmapPixel(gui->display, gui->playPixmap, 13, 1), kBlack);
     EXPECT_EQ(gui->createWd(static_cast<VISUALMODE>(7)), 2) << "an icon already stands";
