@@ -79,6 +79,17 @@ void releaseGC(GCObj*& gc) {
     gc = nullptr;
 }
 
+// The scale's maximum and its length in pixels, which are the same. The
+// widget's own width goes with them: before the window is realized a new
+// scale width alone would leave the widget as wide as it was.
+void setScaleLength(Widget scale, int length) {
+    Resources()
+        .set(XmNmaximum, length)
+        .set(XmNscaleWidth, length)
+        .set(XtNwidth, length)
+        .apply(scale);
+}
+
 const char* bits(const unsigned char* data) { return reinterpret_cast<const char*>(data); }
 
 // Loads one font of the list, or "fixed" when the server has no such font:
@@ -377,8 +388,8 @@ Widget PlayerGui::createScale(WinObj& parent) {
         .set(XtNbackground, white)
         .set(XtNforeground, white)
         .apply(positionScale.getWidget());
-    // The widget keeps the width it was given until its scale width changes
-    // once more: give it the scale's own 2 pixels, so that it starts short.
+    // The widget keeps the width it was given: give it the scale's own 2
+    // pixels, so that it starts short.
     Resources().set(XmNscaleWidth, 2).set(XtNwidth, 2).apply(positionScale.getWidget());
     return positionScale.getWidget();
 }
@@ -581,9 +592,7 @@ XtIntervalId PlayerGui::addTimeOutProc(XtTimerCallbackProc proc, unsigned long i
 
 int PlayerGui::scaleResource(const char* name) { return readResource<int>(scale, name); }
 
-void PlayerGui::setMaxScale() {
-    Resources().set(XmNmaximum, kScaleMax).set(XmNscaleWidth, kScaleMax).apply(scale);
-}
+void PlayerGui::setMaxScale() { setScaleLength(scale, kScaleMax); }
 
 // The scale grows with the data and never shrinks.
 void PlayerGui::setScaleMaximum(float fraction) {
@@ -591,7 +600,7 @@ void PlayerGui::setScaleMaximum(float fraction) {
     const int maximum = scaleResource(XmNmaximum);
     if (maximum == scaleMax) return;
     const int v = playergui::scaleStep(scaleMin, scaleMax, fraction, scaleMin, scaleMax);
-    if (maximum < v) Resources().set(XmNmaximum, v).set(XmNscaleWidth, v).apply(scale);
+    if (maximum < v) setScaleLength(scale, v);
 }
 
 float PlayerGui::getScalePerc() {

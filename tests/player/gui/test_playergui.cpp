@@ -490,6 +490,16 @@ TEST_F(PlayerGuiTest, PositionScaleGrowsWithTheData) {
     EXPECT_EQ(snapshot(gui->board)->count(kGrey, 3 + 2, 38, 156, 4), 0) << "full length";
 }
 
+// A file that is complete from the start gets its full scale before the
+// window is shown.
+TEST_F(PlayerGuiTest, CompleteFileShowsTheFullScaleAtOnce) {
+    ASSERT_EQ(gui->createWd("talk.zef", false), 2);
+    gui->setMaxScale();
+    ASSERT_NO_FATAL_FAILURE(realize(gui->board));
+    EXPECT_EQ(geometry(gui->scale).width, 160);
+    EXPECT_EQ(snapshot(gui->board)->count(kGrey, 3, 38, 160, 4), 0);
+}
+
 // Also leaves a picture of the window for people to look at.
 TEST_F(PlayerGuiTest, ScreenshotOfAPlayingWindow) {
     ASSERT_NO_FATAL_FAILURE(showWindow());
