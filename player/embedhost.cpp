@@ -212,7 +212,7 @@ Widget buildHostWindow(Widget shell) {
                                            XmATTACH_WIDGET, XmNtopWidget, label, XmNtopOffset, 4,
                                            XmNleftAttachment, XmATTACH_FORM, nullptr);
     return XtVaCreateManagedWidget("PlayerArea", xmBulletinBoardWidgetClass, frame, XmNmarginWidth, 0,
-                                   XmNmarginHeight, 0, XmNresizePolicy, XmRESIZE_NONE, nullptr);
+                                   XmNmarginHeight, 0, nullptr);
 }
 
 }  // namespace
@@ -225,7 +225,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "embedhost: cannot read %s\n", host.options.file.c_str());
         return 1;
     }
-    XtVaSetValues(shell, XtNtitle, host.options.title.c_str(), nullptr);
+    // The window grows round the player once it is built.
+    XtVaSetValues(shell, XtNtitle, host.options.title.c_str(), XtNallowShellResize, True, nullptr);
     Widget area = buildHostWindow(shell);
     XtRealizeWidget(shell);
 

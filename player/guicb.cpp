@@ -100,6 +100,7 @@ void Player::scaleCB(Widget w, XtPointer client, XtPointer callData) {
     Player* p = playerOf(client);
     if (!fileUsable(p) || !callData) return;
     const auto* cbs = static_cast<XmScaleCallbackStruct*>(callData);
+    p->trace("scale: reason %d, value %d, event %d", cbs->reason, cbs->value, cbs->event ? cbs->event->type : 0);
     if (cbs->reason == XmCR_DRAG) {
         if (p->dragging) return;
         p->removeTimeOutProc();

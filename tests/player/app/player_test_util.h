@@ -81,15 +81,18 @@ inline Samples readWave(const std::string& path) {
     return {};
 }
 
-// True once the file device has completed the header: the device was closed.
+// True once the file device has completed the header of a recording that
+// holds sound: the device was closed. While it plays, the data size in the
+// header stays 0.
 inline bool waveComplete(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char h[44] = {};
-    in.read(h, sizeof h);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in.tellg();
+    uint8_t h[44] = {};
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(h), sizeof h);
     if (in.gcount() != 44) return false;
-    uint32_t riff = 0;
-    std::memcpy(&riff, h + 4, 4);  // little-endian host
-    return riff != 0;
+    const uint32_t data = uint32_t(h[40]) | uint32_t(h[41]) << 8 | uint32_t(h[42]) << 16 | uint32_t(h[43]) << 24;
+    return data > 0 && std::streamoff(44 + data + (data & 1)) == size;
 }
 
 // zefdec's decode of a whole file.
@@ -201,12 +204,13 @@ inline int countColour(Display* d, Window w, int x, int y, int width, int height
 constexpr unsigned long kGreen = 0x00ff00;
 constexpr unsigned long kRed = 0xff0000;
 
-// The play button at (37, 56) in the panel: the play face is green, the
-// stop face red.
+// The play button's face: the play face is green, the stop face red. The
+// button sits at (37, 56) in the panel; (x, y) is its picture's place in
+// window w: in the panel by default, (1, 1) in the button's own window.
 enum class Face { Play, Stop, Unknown };
-inline Face buttonFace(Display* d, Window top) {
-    const int green = countColour(d, top, 38, 57, 32, 20, kGreen);
-    const int red = countColour(d, top, 38, 57, 32, 20, kRed);
+inline Face buttonFace(Display* d, Window w, int x = 38, int y = 57) {
+    const int green = countColour(d, w, x, y, 32, 20, kGreen);
+    const int red = countColour(d, w, x, y, 32, 20, kRed);
     if (green > 20 && red == 0) return Face::Play;
     if (red > 20 && green == 0) return Face::Stop;
     return Face::Unknown;
