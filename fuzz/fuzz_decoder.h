@@ -44,7 +44,7 @@ constexpr uint32_t kPacketBuffer = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_PACKET 
 constexpr uint32_t kPcmBuffer = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_BUFFER;
 constexpr uint32_t kLargestFrameBytes = 10000;  // 900 samples at 44100 Hz, 16-bit
 constexpr size_t kSettingsBytes = 6;
-constexpr size_t kMostCodedBytes = 1024;
+constexpr size_t kMostCodedBytes = 160;  // 23 frames: enough for every setting and many calls
 
 inline void putLE(Bytes& b, uint32_t v, int n) {
     for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
@@ -93,7 +93,7 @@ struct Settings {
         abortAtFrame = s[5] >> 4;
     }
     uint32_t outSize(uint32_t call) const {
-        static const uint32_t sizes[] = {1, 100, 359, 360, 500, 993, 1986, 4000, kLargestFrameBytes, 65536};
+        static const uint32_t sizes[] = {1, 100, 359, 360, 500, 993, 1986, 4000, kLargestFrameBytes, 20000};
         return sizes[(outPattern + call * (1 + (outPattern >> 4))) % 10];
     }
 };
@@ -257,7 +257,7 @@ inline void wholeEntry(const uint8_t* data, size_t size) {
         std::memset(&once, 0, sizeof once);
         once.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
         once.fWarpedLengthFactor = 1.0f;
-        once.dwOutputSamplingRate = 44100;
+        once.dwOutputSamplingRate = 11025;
         once.wOutputBytesPerSample = 1;
         once.dwInputType = type;
         once.lpInputLocation = input.data();
@@ -273,7 +273,7 @@ inline void wholeEntry(const uint8_t* data, size_t size) {
 }
 
 inline int decoderEntry(const uint8_t* data, size_t size) {
-    if (size > 1u << 16) return 0;
+    if (size > 1u << 14) return 0;
     static bool started = [] {
         ZEF_STARTUP s{};
         s.wSize = ZEF_STARTUP_SIZE;
