@@ -533,7 +533,8 @@ ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 /* ---- compression ------------------------------------------------------------ */
 /* PCM (WAVE, AIFF, raw with wInputBytesPerSample and dwInputSamplingRate;
  * file, buffer or caller function) to coded speech at 8000 Hz, mono.
- * dwCompressionSettings 0 or KELVANE_CODEC_LUMO_8K; any other gives 168.
+ * dwCompressionSettings 0 or KELVANE_CODEC_LUMO_8K (Orvo) or KELVANE_CODEC_PELN_HQ
+ * (Peln); any other gives 168.
  * Status 11 at the start, 19 after each frame, 12 at the end. */
 uint16_t cmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode); /* 0 one-shot, 1 streaming */
 uint16_t cmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);

@@ -14,11 +14,16 @@ bool isEndOfData(uint16_t result) {
     return result == ZEFERR_ENDOFFILE_REACHED || result == ZEFERR_ENDOFBUFFER_REACHED;
 }
 
-// Only Orvo is written; every other setting is refused before anything is opened.
+// Orvo (the default) and Peln are written; every other setting is refused
+// before anything is opened.
 uint16_t codecTagFor(KELVANE_DATA* kd, uint16_t* tag) {
     const uint32_t setting = kd->dwCompressionSettings;
     if (setting == KELVANE_CODEC_DEFAULT || setting == KELVANE_CODEC_LUMO_8K) {
         *tag = kCodecTagOrvo;
+        return 0;
+    }
+    if (setting == KELVANE_CODEC_PELN_HQ) {
+        *tag = kCodecTagPeln;
         return 0;
     }
     return ZEF_ERROR(ZEFERR_CODEC_NOT_AVAILABLE, setting, kd);

@@ -88,7 +88,9 @@ uint16_t encodeFrame(KELVANE_DATA* kd, CompressSession* s) {
     }
     s->frameFill = 0;
     ++cb->dwFramesProcessed;
-    cb->wLevel = uint16_t(4 * cb->bFieldCodes[2]);
+    // The energy code: field 2 of an Orvo frame, the last field of a Peln one.
+    const int energyField = cb->wCodecTag == kCodecTagPeln ? cb->wFieldCount - 1 : 2;
+    cb->wLevel = uint16_t(4 * cb->bFieldCodes[energyField]);
     kd->wLevel = cb->wLevel;
     if (kd->wSizeOfKelvaneData >= KELVANE_DATA_VERSION_MARK) kd->dwStatus = KELVANE_STATUS_FRAME;
     if (kd->lpCallback) {

@@ -7,6 +7,7 @@
 #include "codecs.h"
 #include "orvoenc.h"
 #include "pcmwidth.h"
+#include "pelnenc.h"
 #include "resample.h"
 #include "vectors.h"
 
@@ -236,29 +237,54 @@ uint32_t DecodeSpeech(ZefControlBlock* cb) {
     return rc;
 }
 
-// Only Orvo has an encoder here; Peln files are decoded but not written.
 uint32_t InitCompress(ZefControlBlock* cb) {
-    if (cb->wCodecTag != kCodecTagOrvo) return kEngineTagNotHandled;
-    if (uint32_t rc = initPackOrvo(cb)) return rc;
-    cb->lpCodecState = orvo::newOrvoEncoder();
+    switch (cb->wCodecTag) {
+    case kCodecTagOrvo:
+        if (uint32_t rc = initPackOrvo(cb)) return rc;
+        cb->lpCodecState = orvo::newOrvoEncoder();
+        break;
+    case kCodecTagPeln:
+        if (uint32_t rc = initPackPeln(cb)) return rc;
+        cb->lpCodecState = peln::newPelnEncoder();
+        break;
+    default:
+        return kEngineTagNotHandled;
+    }
     cb->wFrameSamples = orvo::kEncFrame;
     cb->dwCodecRate = 8000;
     return 0;
 }
 
 uint32_t FreeCompress(ZefControlBlock* cb) {
-    if (cb->wCodecTag != kCodecTagOrvo) return kEngineTagNotHandled;
-    orvo::freeOrvoEncoder(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState));
-    cb->lpCodecState = nullptr;
-    return freePackOrvo(cb);
+    switch (cb->wCodecTag) {
+    case kCodecTagOrvo:
+        orvo::freeOrvoEncoder(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState));
+        cb->lpCodecState = nullptr;
+        return freePackOrvo(cb);
+    case kCodecTagPeln:
+        peln::freePelnEncoder(static_cast<peln::PelnEncoder*>(cb->lpCodecState));
+        cb->lpCodecState = nullptr;
+        return freePackPeln(cb);
+    default:
+        return kEngineTagNotHandled;
+    }
 }
 
 uint32_t EncodeSpeech(ZefControlBlock* cb) {
     if (!cb->wEngineReady || cb->wDirection != kDirectionCompress || !cb->lpCodecState || !cb->lpEncodeInput)
         return kEngineNotDecodable;
-    if (cb->wCodecTag != kCodecTagOrvo) return kEngineNotDecodable;
-    orvo::encodeOrvoFrame(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState), cb->lpEncodeInput, cb->bFieldCodes);
-    return 0;
+    switch (cb->wCodecTag) {
+    case kCodecTagOrvo:
+        orvo::encodeOrvoFrame(static_cast<orvo::OrvoEncoder*>(cb->lpCodecState), cb->lpEncodeInput,
+                              cb->bFieldCodes);
+        return 0;
+    case kCodecTagPeln:
+        peln::encodePelnFrame(static_cast<peln::PelnEncoder*>(cb->lpCodecState), cb->lpEncodeInput,
+                              cb->bFieldCodes);
+        return 0;
+    default:
+        return kEngineNotDecodable;
+    }
 }
 
 uint32_t EngineMaxOutputSamples(const ZefControlBlock* cb) {

@@ -180,7 +180,7 @@ TEST(Engine, FailedSetUpLeavesTheEngineExpelled) {
     const struct { uint16_t tag, direction; uint32_t rate, rc; } cases[] = {
         {0x9999, 2, 8000, kEngineTagNotHandled}, {0x1501, 2, 44100, kEngineTagNotHandled},
         {kCodecTagPeln, 2, 48000, kEngineNoResampler},
-        {kCodecTagPeln, 1, 8000, kEngineTagNotHandled}, {kCodecTagOrvo, 3, 8000, kEngineBadDirection},
+        {0x9999, 1, 8000, kEngineTagNotHandled}, {kCodecTagOrvo, 3, 8000, kEngineBadDirection},
         {kCodecTagOrvo, 0, 8000, kEngineBadDirection}, {kCodecTagOrvo, 2, 12000, kEngineNoResampler},
         {kCodecTagOrvo, 2, 24000, kEngineNoResampler}, {kCodecTagOrvo, 2, 48000, kEngineNoResampler},
         {kCodecTagOrvo, 2, 4000000000u, kEngineNoResampler}};

@@ -15,7 +15,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLag = 16, kMaxLag = 125;
-constexpr float kSilenceRms = 6.0f;      // about -75 dBFS: sent as the quietest code
 constexpr int kReferenceEnergy = 32;     // trial code of the closed loop
 
 // Pitch works on a smoothed copy: the formants matter less and the first
@@ -98,12 +97,6 @@ float rmsOf(const int16_t* x, int n) {
     return n ? float(std::sqrt(s / n)) : 0.0f;
 }
 
-int voicingCode(float correlation, float rms) {
-    if (rms < kSilenceRms) return 0;
-    const int code = int(std::lround((correlation - 0.3f) / 0.55f * 15.0f));
-    return std::clamp(code, 0, kVoicingCodes - 1);
-}
-
 int nearestGainCode(double log10Gain) {
     int best = 0;
     for (int c = 1; c < kGainCodes; ++c)
@@ -144,6 +137,24 @@ int chooseEnergy(OrvoEncoder* enc, uint8_t codes[kFieldCount], float targetRms) 
 }
 
 }  // namespace
+
+int voicingCode(float correlation, float rms) {
+    if (rms < kSilenceRms) return 0;
+    const int code = int(std::lround((correlation - 0.3f) / 0.55f * 15.0f));
+    return std::clamp(code, 0, kVoicingCodes - 1);
+}
+
+float pushFrame(float history[kEncHistory], float* dcIn, float* dcOut, const int16_t pcm[kEncFrame]) {
+    std::memmove(history, history + kEncFrame, sizeof(float) * (kEncHistory - kEncFrame));
+    float* frame = history + kEncHistory - kEncFrame;
+    for (int i = 0; i < kEncFrame; ++i) {
+        const float x = pcm[i];
+        *dcOut = x - *dcIn + 0.995f * *dcOut;  // DC blocker, corner near 6 Hz
+        *dcIn = x;
+        frame[i] = *dcOut;
+    }
+    return rmsOf(frame, kEncFrame);
+}
 
 bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]) {
     float w[kEncHistory];
@@ -266,15 +277,7 @@ void freeOrvoEncoder(OrvoEncoder* enc) {
 void encodeOrvoFrame(OrvoEncoder* enc, const int16_t pcm[kEncFrame], uint8_t codes[kFieldCount],
                      OrvoAnalysis* info) {
     float* h = enc->history;
-    std::memmove(h, h + kEncFrame, sizeof(float) * (kEncHistory - kEncFrame));
-    float* frame = h + kEncHistory - kEncFrame;
-    for (int i = 0; i < kEncFrame; ++i) {
-        const float x = pcm[i];
-        enc->dcOut = x - enc->dcIn + 0.995f * enc->dcOut;  // DC blocker, corner near 6 Hz
-        enc->dcIn = x;
-        frame[i] = enc->dcOut;
-    }
-    const float rms = rmsOf(frame, kEncFrame);
+    const float rms = pushFrame(h, &enc->dcIn, &enc->dcOut, pcm);
     float corr = 0.0f;
     const float period = estimatePitch(h, kEncHistory, enc->prevPeriod, &corr);
     const int voicing = voicingCode(corr, rms);

@@ -49,8 +49,16 @@ bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]);
 bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]);
 // LSPs in Hz to the ten codes, searched against the decoder's rebuilding.
 void quantiseLsp(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]);
-// Pitch period in samples to the nearest pitch code.
+// Pitch period in samples to the nearest pitch code (Peln uses the same
+// period grid).
 int pitchCode(float period);
+// Shifts the analysis history by one frame and appends `pcm` with its DC
+// removed (dcIn, dcOut: the filter memory).  Returns the new frame's RMS.
+float pushFrame(float history[kEncHistory], float* dcIn, float* dcOut, const int16_t pcm[kEncFrame]);
+// Normalised correlation at the pitch period to a voicing code 0..15;
+// frames below the silence level are unvoiced.
+int voicingCode(float correlation, float rms);
+constexpr float kSilenceRms = 6.0f;      // about -75 dBFS: sent as the quietest code
 // Fractional pitch period (16..125) and its normalised correlation over
 // the last `n` samples of x.
 float estimatePitch(const float* x, int n, float prevPeriod, float* correlation);
