@@ -65,7 +65,7 @@ struct Host {
 };
 
 Host host;
-int quitPipe[2] = {-1, -1};
+XtSignalId quitSignal = 0;
 
 [[noreturn]] void usageError(const std::string& what) {
     std::fprintf(stderr, "embedhost: %s\n%s", what.c_str(), kUsage);
@@ -174,24 +174,21 @@ void watchForEnd(XtPointer, XtIntervalId*) {
     p->addTimeOutProc(watchForEnd, 100, nullptr);
 }
 
-void onSignal(int) {
-    const char byte = 1;
-    const ssize_t ignored = write(quitPipe[1], &byte, 1);
-    (void)ignored;
-}
+// The toolkit runs the quit callback from its loop; the signal also
+// interrupts the loop's wait, so that an idle player ends at once too.
+void onSignal(int) { XtNoticeSignal(quitSignal); }
 
-void quitRequested(XtPointer, int*, XtInputId*) { host.player->ExitLoop(); }
+void quitRequested(XtPointer, XtSignalId*) { host.player->ExitLoop(); }
 
 void windowClosed(Widget, XtPointer, XtPointer) { host.player->ExitLoop(); }
 
-void installQuitHandlers(Widget shell, Player& player) {
+void installQuitHandlers(Widget shell) {
     Arg arg[1];
     XtSetArg(arg[0], XmNdeleteResponse, XmDO_NOTHING);
     XtSetValues(shell, arg, 1);
     const Atom deleteWindow = XInternAtom(XtDisplay(shell), "WM_DELETE_WINDOW", False);
     XmAddWMProtocolCallback(shell, deleteWindow, windowClosed, nullptr);
-    if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    player.addInputRead(quitPipe[0], quitRequested, nullptr);
+    quitSignal = XtAppAddSignal(XtWidgetToApplicationContext(shell), quitRequested, nullptr);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
@@ -234,7 +231,7 @@ int main(int argc, char** argv) {
     host.player = &player;
     player.findDeviceOwner = deviceOwner;
     player.deviceOpenedHook = deviceOpened;
-    installQuitHandlers(shell, player);
+    installQuitHandlers(shell);
     player.initAudioDevice("/dev/audio");
 
     const char* name = host.options.file.c_str();

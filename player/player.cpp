@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,6 +98,8 @@ Player::~Player() {
     timer_exit = 1;
     Sync(0);
     removeTimeOutProc();
+    if (tickInput) XtRemoveInput(tickInput);
+    if (tickFd >= 0) close(tickFd);
     const Window top = topLevel ? XtWindow(topLevel) : 0;
     if (display && top) {
         XEvent event;
@@ -432,17 +435,57 @@ int Player::bufferBytes(uint32_t rate) {
     return samples * 2 > INT_MAX ? 0 : int(samples * 2);
 }
 
-// At most one timer is pending: a new one replaces the old. The procedure
-// forgets the id of the timer that fired, so no id of a timer that has
+// At most one tick is pending: a new one replaces the old. The procedure
+// forgets the id of the tick that fired, so no id of a timer that has
 // already run is ever handed back to the toolkit.
+//
+// The tick is a one-shot timer file descriptor that the toolkit's loop
+// watches like any input. A toolkit timer would do the same, but the
+// toolkit waits for one in whole milliseconds rounded down and then polls
+// without pause through the last fraction of a millisecond, twenty times a
+// second; that alone would cost the player more than its playing does.
+// Where no such descriptor can be made, the toolkit timer is used.
 void Player::setTimeOutProc() {
     removeTimeOutProc();
+    if (armTick()) return;
     timerId = addTimeOutProc(timeOutCB, static_cast<unsigned long>(TIMEOUT), this);
 }
 
 void Player::removeTimeOutProc() {
-    if (timerId) XtRemoveTimeOut(timerId);
+    if (timerId && tickFd >= 0) {
+        const itimerspec off{};
+        timerfd_settime(tickFd, 0, &off, nullptr);  // also forgets an expiry not yet read
+    } else if (timerId) {
+        XtRemoveTimeOut(timerId);
+    }
     timerId = 0;
+}
+
+bool Player::armTick() {
+    if (tickFd < 0 && appContext) {
+        tickFd = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (tickFd >= 0) tickInput = addInputRead(tickFd, tickReady, this);
+        if (tickFd >= 0 && !tickInput) {
+            close(tickFd);
+            tickFd = -1;
+        }
+    }
+    if (tickFd < 0) return false;
+    itimerspec once{};
+    once.it_value.tv_sec = TIMEOUT / 1000;
+    once.it_value.tv_nsec = long(TIMEOUT % 1000) * 1000000L;
+    if (timerfd_settime(tickFd, 0, &once, nullptr) != 0) return false;
+    tickSerial = tickSerial == ~XtIntervalId(0) ? 1 : tickSerial + 1;
+    timerId = tickSerial;
+    return true;
+}
+
+void Player::tickReady(XtPointer client, int*, XtInputId*) {
+    auto* p = static_cast<Player*>(client);
+    uint64_t expiries = 0;
+    if (read(p->tickFd, &expiries, sizeof expiries) != ssize_t(sizeof expiries) || !p->timerId) return;
+    XtIntervalId fired = p->timerId;
+    timeOutCB(p, &fired);
 }
 
 int Player::reopenDevice(bool wait) {

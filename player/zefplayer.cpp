@@ -29,7 +29,7 @@
 namespace {
 
 int programDebug = 0;
-int quitPipe[2] = {-1, -1};
+XtSignalId quitSignal = 0;
 
 char fallbackTransient[] = "*transient:\t\t\t\tTrue";
 char fallbackBackground[] = "*PlayerForm.background:\t\tlightgrey";
@@ -76,13 +76,11 @@ std::string inputFile(int argc, char** argv) {
     return introFile();
 }
 
-void onSignal(int) {
-    const char byte = 1;
-    const ssize_t ignored = write(quitPipe[1], &byte, 1);
-    (void)ignored;
-}
+// The toolkit runs the quit callback from its loop; the signal also
+// interrupts the loop's wait, so that an idle player ends at once too.
+void onSignal(int) { XtNoticeSignal(quitSignal); }
 
-void quitRequested(XtPointer client, int*, XtInputId*) { static_cast<Player*>(client)->ExitLoop(); }
+void quitRequested(XtPointer client, XtSignalId*) { static_cast<Player*>(client)->ExitLoop(); }
 
 void windowClosed(Widget, XtPointer client, XtPointer) { static_cast<Player*>(client)->ExitLoop(); }
 
@@ -96,8 +94,8 @@ void installQuitHandlers(Player& player) {
         const Atom deleteWindow = XInternAtom(player.display, "WM_DELETE_WINDOW", False);
         XmAddWMProtocolCallback(player.topLevel, deleteWindow, windowClosed, &player);
     }
-    if (pipe2(quitPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    player.addInputRead(quitPipe[0], quitRequested, &player);
+    if (!player.appContext) return;
+    quitSignal = XtAppAddSignal(player.appContext, quitRequested, &player);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

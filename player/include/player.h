@@ -192,7 +192,13 @@ private:
     int writeTempFile(const char* name, const char* data, int length, std::string* path);
     void trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+    bool armTick();
+    static void tickReady(XtPointer player, int* fd, XtInputId* id);
+
     std::string shownMessage;
+    int tickFd = -1;
+    XtInputId tickInput = 0;
+    XtIntervalId tickSerial = 0;
 };
 
 #endif
