@@ -156,7 +156,12 @@ void Player::startGui(const char* name, VISUALMODE mode) {
     baseName = name ? XDisp::basename(name) : nullptr;
     switch (mode) {
     case VISUAL_HIDDEN:
-        if (topLevel) XtUnmanageChild(topLevel);
+        // A shell has no manager that could unmanage it (the toolkit would
+        // crash trying): it is kept off the screen instead.
+        if (topLevel) {
+            XtSetMappedWhenManaged(topLevel, False);
+            if (XtIsRealized(topLevel)) XtUnmapWidget(topLevel);
+        }
         break;
     case VISUAL_BIG_ICON:
     case VISUAL_SMALL_ICON:

@@ -210,4 +210,16 @@ TEST_F(ControlsTest, WarpPointerAtTheLeftEndSlowsFiveTimes) {
     EXPECT_NEAR(ptest::pitchOf(reference(zef), 80 * 180, 800), f0, f0 * 0.03);
 }
 
+// SIGTERM ends the program the way closing its window does: the device is
+// closed properly (the recording is complete) and the status is 0.
+TEST_F(ControlsTest, EndsCleanlyOnSigterm) {
+    const std::string zef = ptest::writeSpeech(dir, "long.zef", 600);
+    launch(zef, 1);
+    ASSERT_TRUE(ptest::waitUntil([&] { return recorded() > 4000; }, 5000));
+    ASSERT_EQ(kill(player->pid(), SIGTERM), 0);
+    EXPECT_EQ(player->wait(10000), 0);
+    EXPECT_TRUE(ptest::waveComplete(out()));
+    EXPECT_TRUE(ptest::startsWith(reference(zef), ptest::readWave(out()), recorded()));
+}
+
 }  // namespace

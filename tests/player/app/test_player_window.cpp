@@ -7,6 +7,7 @@
 #include <Xm/MessageB.h>
 #include <Xm/Scale.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 
 #include <fstream>
 #include <memory>
@@ -172,6 +173,20 @@ TEST_F(PlayerWindowTest, ShortSoundEndsWithOneSecondAndFullScale) {
     EXPECT_FALSE(dialogShown());
 }
 
+// The right button on the panel shows what the program is and where it runs.
+TEST_F(PlayerWindowTest, RightButtonShowsTheVersionText) {
+    const std::string zef = ptest::writeSpeech(dir, "talk.zef", 20);
+    Player& p = standAlone();
+    ASSERT_TRUE(startUntil(zef, [&] { return p.playState == PLAYER_FINISHED; }));
+    const std::string top = std::to_string(XtWindow(p.topLevel));
+    ASSERT_EQ(xdotool({"mousemove", "--window", top, "150", "10", "sleep", "0.05", "click", "3"}), 0);
+    ASSERT_TRUE(pumpUntil(p.appContext, [&] { return dialogShown(); }, 3000));
+    struct utsname system {};
+    uname(&system);
+    EXPECT_EQ(dialog(), std::string("Kelvane Player - Unix Platform Version 2.0 Beta 1\n") + system.sysname + " " +
+                            system.release + " " + system.version + "\nKelvane Inc.");
+}
+
 // An ".x-zef" file is mapped privately and read-only (so a file the user may
 // only read plays, and nothing is ever written back), and plays like the
 // same file read through the stream.
@@ -241,6 +256,62 @@ TEST_F(PlayerWindowTest, EmbeddedStreamWaitsAndPlaysOn) {
     player.reset();
     host.reset();
 }
+
+struct ModeCase {
+    int mode;
+    bool icon;    // only the icon button
+    bool window;  // the whole panel
+    bool shown;   // the host's window stays on the screen
+};
+
+class EmbeddedModeTest : public PlayerWindowTest, public ::testing::WithParamInterface<ModeCase> {};
+
+// What each way of showing an embedded player builds; where there is a play
+// control, pressing it stops and starts playback.
+TEST_P(EmbeddedModeTest, BuildsItsControlsAndTheyPlay) {
+    const ModeCase& c = GetParam();
+    const std::string zef = ptest::writeSpeech(dir, "talk.zef", 240);
+    auto host = std::make_unique<XDisp>(1, programArgv, nullptr);
+    Widget area = XtVaCreateManagedWidget("PlayerArea", xmBulletinBoardWidgetClass, host->topLevel, nullptr);
+    host->RealizeTop();
+    player = std::make_unique<Player>(area);
+    Player& p = *player;
+    p.initAudioDevice("/dev/audio");
+    p.startGui("talk.zef", static_cast<VISUALMODE>(c.mode));
+    EXPECT_EQ(p.play != nullptr, c.icon || c.window);
+    EXPECT_EQ(p.board != nullptr, c.window);
+    XWindowAttributes a{};
+    pumpFor(p.appContext, 100);
+    XGetWindowAttributes(p.display, XtWindow(host->topLevel), &a);
+    EXPECT_EQ(a.map_state == IsViewable, c.shown);
+
+    const std::vector<uint8_t> bytes = zeftest::readFile(zef);
+    ASSERT_EQ(p.start("talk.zef", reinterpret_cast<const char*>(bytes.data()), int(bytes.size()), true), 0);
+    ASSERT_EQ(p.playMore(nullptr, 0), 0);
+    ASSERT_TRUE(pumpUntil(p.appContext, [&] { return p.segmentCount > 0; }, 5000));
+    if (p.play) {
+        XtCallCallbacks(p.play, XmNactivateCallback, nullptr);
+        EXPECT_EQ(p.playState, PLAYER_STOPPED);
+        EXPECT_TRUE(p.audioObj->isPaused());
+        Pixmap face = 0;
+        XtVaGetValues(p.play, XmNlabelPixmap, &face, nullptr);
+        EXPECT_EQ(face, p.playPixmap);
+        XtCallCallbacks(p.play, XmNactivateCallback, nullptr);
+        EXPECT_EQ(p.playState, PLAYER_PLAYING);
+        EXPECT_FALSE(p.audioObj->isPaused());
+        XtVaGetValues(p.play, XmNlabelPixmap, &face, nullptr);
+        EXPECT_EQ(face, p.stopPixmap);
+    }
+    ASSERT_TRUE(pumpUntil(p.appContext, [&] { return p.playState == PLAYER_FINISHED; }, 20000));
+    player.reset();
+    host.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, EmbeddedModeTest,
+                         testing::Values(ModeCase{1, true, false, true}, ModeCase{2, true, false, true},
+                                         ModeCase{3, false, true, true}, ModeCase{4, false, false, false},
+                                         ModeCase{7, false, false, true}),
+                         [](const auto& info) { return "mode" + std::to_string(info.param.mode); });
 
 // While another player holds the device, a stand-alone player says so and
 // shows the play face; it does not take the device from the holder.
