@@ -222,4 +222,37 @@ TEST_F(ControlsTest, EndsCleanlyOnSigterm) {
     EXPECT_TRUE(ptest::startsWith(reference(zef), ptest::readWave(out()), recorded()));
 }
 
+// Which file the program plays: the argument; else ZEFINPUTFILE; else
+// intro.zef in the current directory; else the bundled intro.zef.
+TEST_F(ControlsTest, ChoosesTheFileToPlay) {
+    const std::string here = dir.path("here");
+    const std::string bare = dir.path("bare");
+    std::filesystem::create_directories(here);
+    std::filesystem::create_directories(bare);
+    ptest::writeSpeech(dir, "here/intro.zef", 40);
+    const std::string named = ptest::writeSpeech(dir, "named.zef", 40);
+    const std::string given = ptest::writeSpeech(dir, "given.zef", 40);
+    setenv("ZEFAUDIO", "null,speed=50", 1);
+    setenv("ZEFPLAYER", "1", 1);
+    auto chosen = [&](const std::string& cwd, const char* inputFile, const std::string& argument) {
+        if (inputFile) setenv("ZEFINPUTFILE", inputFile, 1);
+        else unsetenv("ZEFINPUTFILE");
+        zeftest::ChildProcess p;
+        EXPECT_TRUE(p.start({"sh", "-c", "cd \"$1\" && exec \"$2\" $3", "sh", cwd, ZEFPLAYER, argument}, true));
+        std::string line;
+        EXPECT_TRUE(p.readLine(&line, 10000));
+        p.kill();
+        const std::string prefix = "zefplayer: playing ";
+        return line.rfind(prefix, 0) == 0 ? line.substr(prefix.size()) : "?" + line;
+    };
+    EXPECT_EQ(chosen(here, nullptr, ""), "intro.zef");
+    EXPECT_EQ(chosen(here, named.c_str(), ""), named);
+    EXPECT_EQ(chosen(here, named.c_str(), given), given);
+    const std::string bundled = chosen(bare, nullptr, "");
+    EXPECT_EQ(bundled, std::filesystem::path(ZEFPLAYER).parent_path().string() + "/intro.zef");
+    EXPECT_EQ(zeftest::readFile(bundled), zeftest::readFile(std::string(ZEF_SOURCE_DIR) + "/player/intro.zef"));
+    unsetenv("ZEFINPUTFILE");
+    unsetenv("ZEFPLAYER");
+}
+
 }  // namespace
