@@ -144,6 +144,7 @@ void deviceOpened(Window) {
 
 void feed(XtPointer, XtIntervalId*) {
     Player* p = host.player;
+    if (!p) return;  // the player is going
     if (host.handed < host.data.size()) {
         const size_t n = std::min(host.data.size() - host.handed, size_t(host.options.piece));
         if (p->playMore(host.data.data() + host.handed, int(n)) != 0) {
@@ -165,6 +166,7 @@ void feed(XtPointer, XtIntervalId*) {
 
 void watchForEnd(XtPointer, XtIntervalId*) {
     Player* p = host.player;
+    if (!p) return;
     if (host.ended && p->playState == PLAYER_FINISHED) {
         std::printf("embedhost: played to the end\n");
         std::fflush(stdout);
@@ -178,9 +180,13 @@ void watchForEnd(XtPointer, XtIntervalId*) {
 // interrupts the loop's wait, so that an idle player ends at once too.
 void onSignal(int) { XtNoticeSignal(quitSignal); }
 
-void quitRequested(XtPointer, XtSignalId*) { host.player->ExitLoop(); }
+void quitRequested(XtPointer, XtSignalId*) {
+    if (host.player) host.player->ExitLoop();
+}
 
-void windowClosed(Widget, XtPointer, XtPointer) { host.player->ExitLoop(); }
+void windowClosed(Widget, XtPointer, XtPointer) {
+    if (host.player) host.player->ExitLoop();
+}
 
 void installQuitHandlers(Widget shell) {
     Arg arg[1];
@@ -246,5 +252,6 @@ int main(int argc, char** argv) {
         if (host.options.quitAtEnd) player.addTimeOutProc(watchForEnd, 100, nullptr);
     }
     player.MainLoop();
+    host.player = nullptr;  // timers that the player's end still runs leave it alone
     return failed;
 }
