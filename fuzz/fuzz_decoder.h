@@ -275,7 +275,7 @@ inline void wholeEntry(const uint8_t* data, size_t size) {
 }
 
 inline int decoderEntry(const uint8_t* data, size_t size) {
-    if (size > 1u << 14) return 0;
+    if (size > 1u << 12) return 0;  // longer inputs add frames, not new paths
     static bool started = [] {
         ZEF_STARTUP s{};
         s.wSize = ZEF_STARTUP_SIZE;
