@@ -48,7 +48,7 @@ def run(argv, timed=False):
     cpu = child_cpu() - before
     if p.returncode != 0:
         msg = (p.stderr or p.stdout).decode(errors="replace").strip().splitlines()
-        raise ToolError(f"{os.path.basename(argv[0])} exited {p.returncode}: {msg[-1] if msg else ''}")
+        raise ToolError(f"{os.path.basename(argv[0])} exited {p.returncode}: {msg[0] if msg else '(no message)'}")
     return cpu if timed else p.stdout.decode(errors="replace")
 
 
