@@ -427,21 +427,21 @@ Registry& registry() {
 }
 
 // "/dev/audio" and "/dev/audioctl" mean the device ZEFAUDIO names.
-bool resolve(const char* path, Spec& spec, bool& control, std::string& why) {
+bool resolve(const char* path, DeviceChoice& choice, bool& control, std::string& why) {
     std::string p = path ? path : "";
     control = p == ZEFAUDIO_CTL_DEVICE;
     if (p.empty() || p == ZEFAUDIO_DEVICE || control) {
         const char* env = getenv("ZEFAUDIO");
         p = env && *env ? env : "alsa";
     }
-    return parseSpec(p, spec, why);
+    return parseDeviceChoice(p, choice, why);
 }
 
-std::unique_ptr<Sink> openSink(const Spec& spec, const Format& f, std::string& why) {
-    switch (spec.kind) {
-    case Spec::Kind::Alsa: return openAlsaSink(spec.arg, f, why);
-    case Spec::Kind::File: return openFileSink(spec.arg, spec.speed, f, why);
-    case Spec::Kind::Null: return openNullSink(spec.speed, f, why);
+std::unique_ptr<Sink> openSink(const DeviceChoice& choice, const Format& f, std::string& why) {
+    switch (choice.kind) {
+    case DeviceChoice::Kind::Alsa: return openAlsaSink(choice.arg, f, why);
+    case DeviceChoice::Kind::File: return openFileSink(choice.arg, choice.speed, f, why);
+    case DeviceChoice::Kind::Null: return openNullSink(choice.speed, f, why);
     }
     return nullptr;
 }
@@ -466,10 +466,10 @@ bool lookup(int fd, Handle& out) {
     return true;
 }
 
-int openControl(const Spec& spec) {
+int openControl(const DeviceChoice& choice) {
     Registry& r = registry();
     std::lock_guard lk(r.m);
-    return addHandle(r, {true, spec.identity(), nullptr});
+    return addHandle(r, {true, choice.identity(), nullptr});
 }
 
 // The state of a device that this process does not hold.
@@ -525,14 +525,14 @@ int setControl(const std::string& identity, audio_info& io) {
 using namespace zef::audio;
 
 int zefAudioOpen(const char* path, int flags) {
-    Spec spec;
+    DeviceChoice choice;
     bool control = false;
     std::string why;
-    if (!resolve(path, spec, control, why)) {
+    if (!resolve(path, choice, control, why)) {
         report(why);
         return fail(EINVAL);
     }
-    if (control) return openControl(spec);
+    if (control) return openControl(choice);
     int access = flags & O_ACCMODE;
     if (access != O_WRONLY && access != O_RDWR) {
         report("the audio device plays only; it cannot be opened for recording");
@@ -541,7 +541,7 @@ int zefAudioOpen(const char* path, int flags) {
 
     Registry& r = registry();
     std::lock_guard lk(r.m);
-    std::string identity = spec.identity();
+    std::string identity = choice.identity();
     auto live = r.live.find(identity);
     if (auto held = live == r.live.end() ? nullptr : live->second.lock()) {
         held->turnedAway();
@@ -558,7 +558,7 @@ int zefAudioOpen(const char* path, int flags) {
         return fail(EBUSY);
     }
     audio_info info = freshInfo(lock.get());
-    auto sink = openSink(spec, formatOf(info.play), why);
+    auto sink = openSink(choice, formatOf(info.play), why);
     if (!sink) {
         int err = errno;
         report(why);
@@ -570,14 +570,14 @@ int zefAudioOpen(const char* path, int flags) {
 }
 
 int zefAudioOpenCtl(const char* path) {
-    Spec spec;
+    DeviceChoice choice;
     bool control = false;
     std::string why;
-    if (!resolve(path ? path : ZEFAUDIO_CTL_DEVICE, spec, control, why)) {
+    if (!resolve(path ? path : ZEFAUDIO_CTL_DEVICE, choice, control, why)) {
         report(why);
         return fail(EINVAL);
     }
-    return openControl(spec);
+    return openControl(choice);
 }
 
 ssize_t zefAudioWrite(int fd, const void* buf, size_t n) {

@@ -29,7 +29,7 @@ struct Format {
 std::string checkFormat(const Format& f);
 
 // A device as ZEFAUDIO names it.
-struct Spec {
+struct DeviceChoice {
     enum class Kind { Alsa, File, Null };
     Kind kind = Kind::Alsa;
     std::string arg;     // ALSA PCM name, WAVE path (absolute), or null name
@@ -40,7 +40,7 @@ struct Spec {
 };
 
 // Parses a ZEFAUDIO value; on failure returns false with the reason in why.
-bool parseSpec(const std::string& text, Spec& out, std::string& why);
+bool parseDeviceChoice(const std::string& text, DeviceChoice& out, std::string& why);
 
 // Multiplies samples by gain/255 and, for two or more channels, lowers the
 // left or right channel by the balance (0 left .. 32 centre .. 64 right).

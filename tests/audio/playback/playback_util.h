@@ -39,12 +39,12 @@ inline std::string dataFile(const char* name) { return std::string(ZEF_TEST_DATA
 // The file device, sped up, recording into a WAVE file of the test's own.
 struct FileDevice {
     std::string path;
-    std::string spec;
+    std::string choice;
     explicit FileDevice(int speed = 50, const std::string& name = "played.wav") {
         path = tempDir() + "/" + name;
-        spec = "file:" + path + ",speed=" + std::to_string(speed);
+        choice = "file:" + path + ",speed=" + std::to_string(speed);
     }
-    void select() const { setenv("ZEFAUDIO", spec.c_str(), 1); }
+    void select() const { setenv("ZEFAUDIO", choice.c_str(), 1); }
 };
 
 // A control structure as a caller fills it; a session still open at the end

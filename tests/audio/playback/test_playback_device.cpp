@@ -49,7 +49,7 @@ TEST(PlaybackDevice, SecondProcessFindsTheDeviceBusy) {
     int exitStatus = -2;
     RoundFn fn = [&](uint16_t status, KELVANE_DATA*) -> uint16_t {
         if (status != KELVANE_STATUS_FRAME || exitStatus != -2) return 0;
-        Child other(PLAYBACK_PROBE, {device.spec, input});
+        Child other(PLAYBACK_PROBE, {device.choice, input});
         exitStatus = other.finish(std::chrono::seconds(10));
         answer = other.output();
         return 0;

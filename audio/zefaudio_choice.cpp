@@ -48,7 +48,7 @@ std::string absolutePath(const std::string& path) {
 
 }  // namespace
 
-std::string Spec::identity() const {
+std::string DeviceChoice::identity() const {
     switch (kind) {
     case Kind::Alsa: return "alsa:" + arg;
     case Kind::File: return "file:" + arg;
@@ -57,7 +57,7 @@ std::string Spec::identity() const {
     return "";
 }
 
-bool parseSpec(const std::string& text, Spec& out, std::string& why) {
+bool parseDeviceChoice(const std::string& text, DeviceChoice& out, std::string& why) {
     std::string head = text;
     std::deque<std::string> options;
     for (size_t comma; (comma = head.rfind(',')) != std::string::npos;) {
@@ -70,20 +70,20 @@ bool parseSpec(const std::string& text, Spec& out, std::string& why) {
     std::string name = head.substr(0, colon);
     std::string arg = colon == std::string::npos ? "" : head.substr(colon + 1);
 
-    Spec spec;
+    DeviceChoice choice;
     if (name == "alsa") {
-        spec.kind = Spec::Kind::Alsa;
-        spec.arg = arg.empty() ? "default" : arg;
+        choice.kind = DeviceChoice::Kind::Alsa;
+        choice.arg = arg.empty() ? "default" : arg;
     } else if (name == "file") {
         if (arg.empty()) {
             why = "\"file:\" needs the path of the WAVE file to write";
             return false;
         }
-        spec.kind = Spec::Kind::File;
-        spec.arg = absolutePath(arg);
+        choice.kind = DeviceChoice::Kind::File;
+        choice.arg = absolutePath(arg);
     } else if (name == "null") {
-        spec.kind = Spec::Kind::Null;
-        spec.arg = arg;
+        choice.kind = DeviceChoice::Kind::Null;
+        choice.arg = arg;
     } else {
         why = "unknown audio device \"" + text + "\" (use alsa[:PCM], file:PATH.wav or null)";
         return false;
@@ -96,13 +96,13 @@ bool parseSpec(const std::string& text, Spec& out, std::string& why) {
             why = "unknown option \"" + key + "\" in \"" + text + "\"";
             return false;
         }
-        if (spec.kind == Spec::Kind::Alsa) {
+        if (choice.kind == DeviceChoice::Kind::Alsa) {
             why = "speed applies to the null and file devices only, not to \"" + text + "\"";
             return false;
         }
-        if (!parseSpeed(value, spec.speed, why)) return false;
+        if (!parseSpeed(value, choice.speed, why)) return false;
     }
-    out = spec;
+    out = choice;
     return true;
 }
 

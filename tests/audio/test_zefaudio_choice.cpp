@@ -12,17 +12,17 @@ using namespace zef::audio;
 
 namespace {
 
-Spec parsed(const std::string& text) {
-    Spec spec;
+DeviceChoice parsed(const std::string& text) {
+    DeviceChoice choice;
     std::string why;
-    EXPECT_TRUE(parseSpec(text, spec, why)) << text << ": " << why;
-    return spec;
+    EXPECT_TRUE(parseDeviceChoice(text, choice, why)) << text << ": " << why;
+    return choice;
 }
 
 std::string rejection(const std::string& text) {
-    Spec spec;
+    DeviceChoice choice;
     std::string why;
-    EXPECT_FALSE(parseSpec(text, spec, why)) << text;
+    EXPECT_FALSE(parseDeviceChoice(text, choice, why)) << text;
     return why;
 }
 
@@ -42,7 +42,7 @@ TEST(ZefAudioSpec, NamesDevicesAndOptions) {
     EXPECT_DOUBLE_EQ(parsed("null:a,speed=50").speed, 50.0);
     EXPECT_DOUBLE_EQ(parsed("null").speed, 1.0);
 
-    Spec file = parsed("file:out.wav,speed=2.5");
+    DeviceChoice file = parsed("file:out.wav,speed=2.5");
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     EXPECT_EQ(file.arg, std::string(cwd) + "/out.wav");
