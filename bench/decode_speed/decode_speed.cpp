@@ -117,6 +117,28 @@ std::vector<Frame> speechFrames(size_t count) {
     return frames;
 }
 
+// The same talker coded as Peln: voicing, pitch and loudness follow the Orvo
+// frames; the LSP and shape codes wander within their fields.
+std::vector<Frame> pelnFrames(const std::vector<Frame>& orvo) {
+    const std::vector<uint8_t>& widths = zeftest::peln().widths;
+    Rng rng;
+    Frame f(widths.size(), 0);
+    for (size_t i = 2; i < widths.size(); ++i) f[i] = uint8_t((1 << widths[i]) / 2);
+    std::vector<Frame> frames;
+    frames.reserve(orvo.size());
+    for (const Frame& o : orvo) {
+        f[0] = o[0];
+        f[1] = o[1];
+        for (size_t i = 2; i + 1 < widths.size(); ++i) {
+            int top = (1 << widths[i]) - 1;
+            f[i] = uint8_t(std::clamp(int(f[i]) + rng.in(-1, 1), 0, top));
+        }
+        f.back() = uint8_t(o[2] / 2);  // energy: 5 bits against Orvo's 6
+        frames.push_back(f);
+    }
+    return frames;
+}
+
 void writeFile(const fs::path& p, const Bytes& b) {
     std::ofstream out(p, std::ios::binary);
     out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
@@ -353,6 +375,7 @@ int main(int argc, char** argv) {
     const std::vector<Frame> speech = speechFrames(frames);
     writeFile(tmp / "speech.wav", zeftest::zefWave(zeftest::orvo(), speech));
     writeFile(tmp / "speech_guisette.wav", zeftest::zefWave(zeftest::orvo(), speech, 201));
+    writeFile(tmp / "speech_peln.wav", zeftest::zefWave(zeftest::peln(), pelnFrames(speech)));
 
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     Child lib = run({self, "--session", (tmp / "speech.wav").string(), "8000", "2"}, tmp / "session.txt");
@@ -362,11 +385,20 @@ int main(int argc, char** argv) {
     if (lib44.status != 0) fail("the 44100 Hz decoding session failed");
     auto m44 = keyValues(lib44.out);
 
+    Child peln = run({self, "--session", (tmp / "speech_peln.wav").string(), "8000", "2"}, tmp / "session_peln.txt");
+    if (peln.status != 0) fail("the Peln decoding session failed");
+    auto mp = keyValues(peln.out);
+
     const fs::path raw = speechRaw(speechFiles(speechDir, tmp), seconds, tmp);
     shell("c2enc 2400 " + quoted(raw.string()) + " " + quoted((tmp / "speech.c2").string()) + " 2>/dev/null");
     Child c2 = run({"c2dec", "2400", (tmp / "speech.c2").string(), (tmp / "c2dec.raw").string()}, tmp / "c2dec.txt", true);
     if (c2.status != 0) fail("c2dec failed");
     const double c2Seconds = double(fs::file_size(tmp / "c2dec.raw")) / 16000.0;
+    shell("c2enc 3200 " + quoted(raw.string()) + " " + quoted((tmp / "speech3200.c2").string()) + " 2>/dev/null");
+    Child c3 = run({"c2dec", "3200", (tmp / "speech3200.c2").string(), (tmp / "c2dec3200.raw").string()},
+                   tmp / "c2dec3200.txt", true);
+    if (c3.status != 0) fail("c2dec 3200 failed");
+    const double c3Seconds = double(fs::file_size(tmp / "c2dec3200.raw")) / 16000.0;
 
     const double libSeconds = m["samples"] / 8000.0;
     const double libSpeed = libSeconds / m["cpu"], c2Speed = c2Seconds / c2.cpu;
@@ -379,6 +411,13 @@ int main(int argc, char** argv) {
     std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", c2.cpu, c2Speed);
     label("speed ratio mirlane / codec2:");
     std::printf("%8.2f\n", libSpeed / c2Speed);
+    const double pelnSpeed = mp["samples"] / 8000.0 / mp["cpu"], c3Speed = c3Seconds / c3.cpu;
+    label("mirlane Peln, 8000 Hz 16-bit, streaming:");
+    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", mp["cpu"], pelnSpeed);
+    label("codec2 c2dec 3200:");
+    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", c3.cpu, c3Speed);
+    label("speed ratio mirlane Peln / codec2 3200:");
+    std::printf("%8.2f\n", pelnSpeed / c3Speed);
     label("mirlane Orvo, 44100 Hz 8-bit + Guisette:");
     std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", m44["cpu"], m44["samples"] / 44100.0 / m44["cpu"]);
     label("peak heap held by a session:");
@@ -389,10 +428,12 @@ int main(int argc, char** argv) {
     label("allocation calls of a whole session:");
     std::printf("%8.0f at 8000 Hz, %.0f at 44100 Hz\n", m["allocs_session"], m44["allocs_session"]);
     label("of them between frame 100 and frame 10000:");
-    std::printf("%8.0f at 8000 Hz, %.0f at 44100 Hz\n", m["allocs_between"], m44["allocs_between"]);
+    std::printf("%8.0f at 8000 Hz, %.0f at 44100 Hz, %.0f for Peln\n", m["allocs_between"], m44["allocs_between"],
+                mp["allocs_between"]);
     if (keep.empty()) fs::remove_all(tmp);
-    const bool framesOk = m["frames"] == double(frames) && m44["frames"] == double(frames);
+    const bool framesOk = m["frames"] == double(frames) && m44["frames"] == double(frames) &&
+                          mp["frames"] == double(frames);
     if (!framesOk) fail("not every frame was decoded");
     // -1: fewer than kCountTo frames, nothing measured.
-    return m["allocs_between"] <= 0 && m44["allocs_between"] <= 0 ? 0 : 2;
+    return m["allocs_between"] <= 0 && m44["allocs_between"] <= 0 && mp["allocs_between"] <= 0 ? 0 : 2;
 }
