@@ -374,13 +374,13 @@ constexpr Row kRows[] = {
         "Call Kelvane technical support.\n"},
     {304, Arg::FourCC, 0, "ZEFERR_WAVE_DOESNT_START_RIFF (303)\n"
         "The file does not start with 'RIFF' - a chunk ID of 0x%08lX was found [%.4s].\n"
-        "Make sure the file adheres to the Windows Wave specification.\n"},
+        "Make sure the file is a Windows Wave file.\n"},
     {305, Arg::None, 0, "ZEFERR_CANT_SURF_THIS_WAVE (304)\n"
         "The chunks of the Wave data could not be followed to their end.\n"
-        "Make sure the file adheres to the Windows Wave specification.\n"},
+        "Make sure the file is a complete Windows Wave file.\n"},
     {306, Arg::FourCC, 0, "ZEFERR_AIFF_COULDNT_FIND_ALL_CHUNKS (305)\n"
         "The chunks that an AIFF file needs were not found - a chunk ID of 0x%08lX was found [%.4s].\n"
-        "Make sure the file adheres to the Audio IFF specification.\n"},
+        "Make sure the file is a complete AIFF or AIFF-C file.\n"},
     {307, Arg::Hex, 0, "ZEFERR_HDR_MISSING_BITS_OF_DATA (307)\n"
         "The header is missing some of its data (0x%08lX).\n"
         "Make sure that this file wasn't built with a pre-release version of Mirlane.\n"},
