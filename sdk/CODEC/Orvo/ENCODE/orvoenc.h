@@ -23,6 +23,7 @@ struct OrvoEncoder {
     ZefControlBlock shadow;        // a private decoder that hears what we send
     int16_t decoded[5 * kEncFrame];
     void* snapshot;                // decoder state copy for the trial decode
+    GuisetteState* guisette;       // the session's transformation, null for none
 };
 
 // Analysis results that tests look at; the codes are what gets packed.

@@ -25,6 +25,7 @@ struct PelnEncoder {
     ZefControlBlock shadow;        // a private decoder that hears what we send
     int16_t decoded[kBlock];
     PelnState* snapshot;           // decoder state kept across a trial decode
+    GuisetteState* guisette;       // the session's transformation, null for none
 };
 
 struct PelnAnalysis {
