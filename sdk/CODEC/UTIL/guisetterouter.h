@@ -23,4 +23,17 @@ struct AnalysedFrame {
 void GuisetteRouter24(GuisetteState* gu, AnalysedFrame* frame);
 void GuisetteRouterPeln(GuisetteState* gu, AnalysedFrame* frame);
 
+// Formant warp: the envelope 1/|A|^2 read at frequency f * warp (formants
+// move to f / warp), turned back into a predictor.  Returns true when a[]
+// was replaced; false leaves it as it was (warp not positive and finite,
+// coefficients not finite, or a warped predictor that is not stable).
+bool gu_formantWarpLumo(float a[kGuisetteLpcOrder], float warp);
+bool gu_formantWarpPeln(float a[kGuisetteLpcOrder], float warp);
+
+// Levinson-Durbin: the predictor of autocorrelation r[0..10].  Returns
+// false, leaving a[] untouched, unless every reflection coefficient has
+// |k| < 1 (r[0] > 0 and the recursion stays positive definite).
+bool gu_durbinLumo(const double r[kGuisetteLpcOrder + 1], float a[kGuisetteLpcOrder]);
+bool gu_durbinPeln(const double r[kGuisetteLpcOrder + 1], float a[kGuisetteLpcOrder]);
+
 }  // namespace zef
