@@ -13,8 +13,10 @@ const char kUsage[] =
     "usage: zefenc [options] IN OUT\n"
     "  IN is a WAVE, AIFF or raw PCM file, or - for standard input; OUT the Zef file.\n"
     "  -c orvo|peln     codec (default orvo)\n"
+    "  -t wav|raw       output container: WAVE (default, what the player reads) or a\n"
+    "                   raw stream with the chunked \"ZEF!\" header\n"
     "  --guisette N     mark the file with Guisette N\n"
-    "  --compat         write the compatibility block\n"
+    "  --compat         write the compatibility block (WAVE output only)\n"
     "  --rate HZ        sampling rate of raw input (default 8000)\n"
     "  --bits 8|16      sample size of raw input (default 16)\n"
     "  -q               no progress on standard error\n"
@@ -25,7 +27,7 @@ struct Options {
     const char* out = nullptr;
     uint32_t codec = KELVANE_CODEC_LUMO_8K;
     unsigned guisette = 0;
-    bool compat = false, quiet = false;
+    bool compat = false, quiet = false, raw = false;
     uint32_t rate = 8000;
     unsigned bits = 16;
 };
@@ -52,6 +54,13 @@ int parse(int argc, char** argv, Options& o) {
             else { std::fprintf(stderr, "zefenc: -c takes orvo or peln\n"); return 2; }
             continue;
         }
+        if (a == "-t") {
+            const char* t = value();
+            if (t && !std::strcmp(t, "wav")) o.raw = false;
+            else if (t && !std::strcmp(t, "raw")) o.raw = true;
+            else { std::fprintf(stderr, "zefenc: -t takes wav or raw\n"); return 2; }
+            continue;
+        }
         if (a == "--guisette" || a == "--rate" || a == "--bits") {
             const char* s = value();
             if (!s || !number(s, 0xFFFFFFFFul, &v)) { std::fprintf(stderr, "zefenc: %s needs a number\n", a.c_str()); return 2; }
@@ -74,7 +83,8 @@ bool readAll(const char* name, std::vector<uint8_t>& data) {
     if (!f) return false;
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) data.insert(data.end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        for (size_t i = 0; i < n; ++i) data.push_back(chunk[i]);  // g++ -O2 misjudges a range insert
     bool ok = !std::ferror(f);
     if (f != stdin) std::fclose(f);
     return ok && data.size() <= 0xFFFFFFFFu;
@@ -115,7 +125,7 @@ int main(int argc, char** argv) {
     }
     kd.lpInputLocation = data.data();
     kd.dwInputSize = uint32_t(data.size());
-    kd.dwOutputType = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_FILE | ZEFTYPE_QUALIFIER_ZEF;
+    kd.dwOutputType = (o.raw ? ZEFTYPE_FORMAT_RAW : ZEFTYPE_FORMAT_WAVE) | ZEFTYPE_LOCATION_FILE | ZEFTYPE_QUALIFIER_ZEF;
     kd.lpOutputLocation = const_cast<char*>(o.out);
     kd.dwCompressionSettings = o.codec;
     kd.wGuisette = uint16_t(o.guisette);

@@ -83,10 +83,20 @@ namespace {
 
 bool isPacketOutput(const KELVANE_DATA* kd) { return locationOf(kd->dwOutputType) == ZEFTYPE_LOCATION_PACKET; }
 
+// A raw coded stream (no container, not a packet stream) starts with the
+// chunked "ZEF!" header, which readers of raw streams require.  It stands
+// where the compatibility block would: that block is itself a complete
+// chunked header with frames of its own, so in front of a raw stream it
+// would be read as the stream's header.
+bool isChunkedOutput(const KELVANE_DATA* kd) {
+    return isZef(kd->dwOutputType) && formatOf(kd->dwOutputType) == ZEFTYPE_FORMAT_RAW && !isPacketOutput(kd);
+}
+
 // Bytes that follow the container header inside the output header.
 uint32_t codedHeaderLength(const KELVANE_DATA* kd) {
     if (!isZef(kd->dwOutputType)) return 0;
-    if (isPacketOutput(kd)) return 24;
+    if (isPacketOutput(kd)) return kPacketHeaderSize;
+    if (isChunkedOutput(kd)) return kChunkedZefHeaderSize;
     return kd->wCompatibilityHeader ? kCompatBlockSize : 0;
 }
 
@@ -110,7 +120,9 @@ uint16_t writeContainerHeader(KELVANE_DATA* kd, uint32_t totalSize, uint32_t dat
 uint16_t writeOutputHeader(KELVANE_DATA* kd, OutputVars* out) {
     if (uint16_t err = writeContainerHeader(kd, 0, 0)) return err;
     if (isZef(kd->dwOutputType)) {
-        uint16_t err = isPacketOutput(kd) ? WriteCompressedZefHeader(kd) : CopyZefHeaderToBuffer(kd);
+        uint16_t err = isPacketOutput(kd)    ? WriteCompressedZefHeader(kd)
+                       : isChunkedOutput(kd) ? WriteChunkedZefHeader(kd, 0, 0)
+                                             : CopyZefHeaderToBuffer(kd);
         if (err) return err;
     }
     if (out->dwWritePos > out->dwCapacity) return ZEF_ERROR(ZEFERR_PRIME_TIME, out->dwWritePos, kd);
@@ -118,7 +130,20 @@ uint16_t writeOutputHeader(KELVANE_DATA* kd, OutputVars* out) {
     return 0;
 }
 
+namespace {
+
+// The frames and data bytes of a raw coded stream become known at its end.
+uint16_t rewriteChunkedHeader(KELVANE_DATA* kd, OutputVars* out, uint32_t totalSize) {
+    if (out->dwHeaderLength != kChunkedZefHeaderSize) return 0;  // the header did not get written
+    out->dwWritePos = 0;
+    const uint32_t data = totalSize > kChunkedZefHeaderSize ? totalSize - kChunkedZefHeaderSize : 0;
+    return WriteChunkedZefHeader(kd, controlBlock(kd)->dwFramesProcessed, data);
+}
+
+}  // namespace
+
 uint16_t rewriteOutputHeader(KELVANE_DATA* kd, OutputVars* out, uint32_t totalSize) {
+    if (isChunkedOutput(kd)) return rewriteChunkedHeader(kd, out, totalSize);
     uint32_t format = formatOf(kd->dwOutputType);
     if (format != ZEFTYPE_FORMAT_WAVE && format != ZEFTYPE_FORMAT_AIFF) return 0;
     uint32_t container = out->dwHeaderLength - codedHeaderLength(kd);
@@ -318,6 +343,11 @@ uint32_t paddingFor(KELVANE_DATA* kd, uint32_t length) {
     return (align - length % align) % align;
 }
 
+bool hasRewrittenHeader(const KELVANE_DATA* kd) {
+    const uint32_t format = formatOf(kd->dwOutputType);
+    return format == ZEFTYPE_FORMAT_WAVE || format == ZEFTYPE_FORMAT_AIFF || isChunkedOutput(kd);
+}
+
 uint16_t finishOutputFile(KELVANE_DATA* kd, OutputVars* out) {
     countPartialByte(kd, out);
     convertOutput(kd, out);
@@ -333,8 +363,7 @@ uint16_t finishOutputFile(KELVANE_DATA* kd, OutputVars* out) {
         if (uint16_t err = flushOutputFile(kd, out)) return err;
         total += pad;
     }
-    if (formatOf(kd->dwOutputType) != ZEFTYPE_FORMAT_WAVE && formatOf(kd->dwOutputType) != ZEFTYPE_FORMAT_AIFF)
-        return 0;
+    if (!hasRewrittenHeader(kd)) return 0;
     if (std::fflush(stream) != 0 || fseeko(stream, 0, SEEK_SET) != 0)
         return ZEF_ERROR(ZEFERR_WRITING_TO_FILE, uint32_t(errno), kd);
     if (uint16_t err = rewriteOutputHeader(kd, out, total)) return err;

@@ -75,6 +75,8 @@ uint16_t ZEF12InsertHeader(KELVANE_DATA* kd, uint8_t** cursor);
 uint32_t ZEF12HeaderSize(uint32_t outputType);
 uint16_t CopyZefHeaderToBuffer(KELVANE_DATA* kd);   // the compatibility block when asked for
 uint16_t WriteCompressedZefHeader(KELVANE_DATA* kd); // packet header
+// "ZEF!" chunk and "ZEFd" head in front of a raw coded stream.
+uint16_t WriteChunkedZefHeader(KELVANE_DATA* kd, uint32_t frames, uint32_t dataBytes);
 uint16_t WritePlaybackHeader(KELVANE_DATA* kd);      // "ZEFp", output format 0x50000
 uint16_t EmbedGuisetteChunk(uint8_t** cursor, unsigned number);
 
@@ -91,6 +93,7 @@ uint16_t ReserveOutput(KELVANE_DATA* kd, uint32_t bytes, uint8_t** at);
 constexpr uint32_t kZef12HeaderSize = 16;     // "ZEF." chunk
 constexpr uint32_t kGuisetteChunkSize = 10;   // "ZEfG" chunk
 constexpr uint32_t kPacketHeaderSize = 24;    // 8-byte prefix + 16-byte "zef!" block
+constexpr uint32_t kChunkedZefHeaderSize = 56; // "ZEF!" chunk (8 + 40) and the "ZEFd" head
 constexpr uint32_t kPlaybackHeaderSize = 32;  // "ZEFp"
 constexpr uint32_t kAiffHeaderSize = 86;
 

@@ -278,6 +278,35 @@ uint16_t WriteCompressedZefHeader(KELVANE_DATA* kd) {
     return 0;
 }
 
+// Chunked header of a raw coded stream: the "ZEF!" chunk with the stream's
+// parameters, then the head of the "ZEFd" chunk that holds the frames.
+// Frame count and data size are 0 until the writer knows them (a stream
+// handed out piece by piece keeps 0: readers then take the frames up to
+// the end of the stream).
+uint16_t WriteChunkedZefHeader(KELVANE_DATA* kd, uint32_t frames, uint32_t dataBytes) {
+    uint8_t* p = nullptr;
+    if (uint16_t err = ReserveOutput(kd, kChunkedZefHeaderSize, &p)) return err;
+    ZefControlBlock* cb = controlBlock(kd);
+    const CodecRow* r = rowByNumber(cb->wCodecTag);
+    if (!r || !r->readable) return ZEF_ERROR(ZEFERR_NO_CODECID_FOR_HEADER, cb->wCodecTag, kd);
+    std::memset(p, 0, kChunkedZefHeaderSize);
+    std::memcpy(p, "ZEF!", 4);
+    writeLE32(p + 4, kChunkedHeaderSize);
+    writeLE16(p + 8, cb->wCodecTag);
+    writeLE16(p + 10, cb->wFrameSamples ? cb->wFrameSamples : kDefaultFrameSamples);
+    writeLE16(p + 12, kDefaultBytesPerSample);
+    writeLE32(p + 16, r->flags);
+    writeLE32(p + 20, frames);
+    writeLE32(p + 28, kDefaultRate);
+    // Header values 2, 1 and 3 carry nothing for our streams; value 4 is 1.0
+    // as a compact header without it reads.
+    writeLEFloat(p + 44, 1.0f);
+    std::memcpy(p + 48, "ZEFd", 4);
+    writeLE32(p + 52, dataBytes);
+    cb->lpOutputVars->dwWritePos += kChunkedZefHeaderSize;
+    return 0;
+}
+
 uint16_t ReadCompressedZefHeader(KELVANE_DATA* kd) {
     if (uint16_t err = checkInput(kd)) return err;
     InputVars* in = controlBlock(kd)->lpInputVars;

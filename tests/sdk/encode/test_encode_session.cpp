@@ -58,9 +58,10 @@ uint16_t compress(std::vector<uint8_t> in, uint32_t inType, std::vector<uint8_t>
     return err;
 }
 
-std::vector<int16_t> decode(std::vector<uint8_t> zef) {
+std::vector<int16_t> decode(std::vector<uint8_t> zef, uint32_t type = 0x10201) {
     KELVANE_DATA kd = fresh();
-    kd.dwInputType = 0x10201;
+    kd.dwInputType = type;
+    kd.wOutputBytesPerSample = 2;  // a packet header says 1
     kd.lpInputLocation = zef.data();
     kd.dwInputSize = uint32_t(zef.size());
     std::vector<int16_t> pcm(200000);
@@ -72,6 +73,12 @@ std::vector<int16_t> decode(std::vector<uint8_t> zef) {
     return pcm;
 }
 
+uint32_t le32At(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+constexpr size_t kRawHeader = 56;  // "ZEF!" chunk and the "ZEFd" head
+
 }  // namespace
 
 TEST(CompressSession, WaveAndRawOfTheSameSamplesGiveTheSameStream) {
@@ -81,10 +88,69 @@ TEST(CompressSession, WaveAndRawOfTheSameSamplesGiveTheSameStream) {
     std::vector<uint8_t> raw(pcm.size() * 2);
     std::memcpy(raw.data(), pcm.data(), raw.size());
     ASSERT_EQ(compress(raw, 0x20200, &fromRaw, 8000, 0x20201), 0);
-    // 45 frames of 54 bits, the last byte padded.
-    EXPECT_EQ(fromRaw.size(), (45u * 54 + 7) / 8);
-    ASSERT_GT(fromWave.size(), fromRaw.size());
-    EXPECT_TRUE(std::equal(fromRaw.begin(), fromRaw.end(), fromWave.end() - fromRaw.size()));
+    // The chunked header, then 45 frames of 54 bits, the last byte padded.
+    const size_t frameBytes = (45u * 54 + 7) / 8;
+    ASSERT_EQ(fromRaw.size(), kRawHeader + frameBytes);
+    ASSERT_GT(fromWave.size(), frameBytes);
+    EXPECT_TRUE(std::equal(fromRaw.begin() + kRawHeader, fromRaw.end(), fromWave.end() - frameBytes));
+}
+
+TEST(CompressSession, RawAndPacketOutputDecodeLikeTheWaveOutput) {
+    auto pcm = tone(6000, 220, 4000);
+    std::vector<uint8_t> raw(pcm.size() * 2);
+    std::memcpy(raw.data(), pcm.data(), raw.size());
+    for (uint32_t settings : {KELVANE_CODEC_LUMO_8K, KELVANE_CODEC_PELN_HQ}) {
+        std::vector<uint8_t> asWave, asRaw, asPacket;
+        ASSERT_EQ(compress(raw, 0x20200, &asWave, 8000, 0x10201, settings), 0);
+        ASSERT_EQ(compress(raw, 0x20200, &asRaw, 8000, 0x20201, settings), 0);
+        ASSERT_EQ(compress(raw, 0x20200, &asPacket, 8000, 0x21101, settings), 0);
+        const uint32_t frames = (6000 + 179) / 180;
+        const uint16_t codec = settings == KELVANE_CODEC_PELN_HQ ? 5409 : 1284;
+        ASSERT_GE(asRaw.size(), kRawHeader);
+        EXPECT_EQ(std::string(asRaw.begin(), asRaw.begin() + 4), "ZEF!");
+        EXPECT_EQ(asRaw[8] | asRaw[9] << 8, codec);
+        EXPECT_EQ(le32At(asRaw, 20), frames);  // rewritten at the end
+        EXPECT_EQ(le32At(asRaw, 28), 8000u);
+        EXPECT_EQ(std::string(asRaw.begin() + 48, asRaw.begin() + 52), "ZEFd");
+        EXPECT_EQ(le32At(asRaw, 52), asRaw.size() - kRawHeader);
+        auto fromWave = decode(asWave);
+        EXPECT_EQ(fromWave.size(), frames * 180u);
+        EXPECT_EQ(decode(asRaw, 0x20201), fromWave);
+        EXPECT_EQ(decode(asPacket, 0x21101), fromWave);
+    }
+}
+
+TEST(CompressSession, RawFileOutputGetsItsFrameCountAtClose) {
+    auto pcm = tone(4000, 300, 5000);
+    std::vector<uint8_t> wav = wave(pcm, 8000), inMemory;
+    ASSERT_EQ(compress(wav, 0x10200, &inMemory, 0, 0x20201), 0);
+    const std::string path = ::testing::TempDir() + "cmp_raw_output.zef";
+    KELVANE_DATA kd = fresh();
+    kd.dwInputType = 0x10200;
+    kd.lpInputLocation = wav.data();
+    kd.dwInputSize = uint32_t(wav.size());
+    kd.dwOutputType = 0x20101;
+    kd.lpOutputLocation = const_cast<char*>(path.c_str());
+    kd.wCompatibilityHeader = 1;  // a raw stream's own header takes the block's place
+    ASSERT_EQ(cmpMirlaneCompress(&kd), 0);
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::vector<uint8_t> file(inMemory.size() + 100);
+    file.resize(std::fread(file.data(), 1, file.size(), f));
+    std::fclose(f);
+    EXPECT_EQ(file, inMemory);
+    EXPECT_EQ(le32At(file, 20), 23u);
+
+    kd = fresh();
+    kd.dwInputType = 0x20101;
+    kd.lpInputLocation = const_cast<char*>(path.c_str());
+    std::vector<int16_t> out(10000);
+    kd.dwOutputType = 0x20200;
+    kd.lpOutputLocation = out.data();
+    kd.dwOutputSize = uint32_t(out.size() * 2);
+    ASSERT_EQ(dcmpMirlaneDecompress(&kd), 0);
+    EXPECT_EQ(kd.dwOutputBytesUsed, 23u * 180 * 2);
+    std::remove(path.c_str());
 }
 
 TEST(CompressSession, CodedWaveDecodesToTheInputLengthAndLevel) {
@@ -143,7 +209,14 @@ TEST(CompressSession, StreamingGivesTheOneShotStream) {
     kd.dwInputSize = 1000;
     kd.lpOutputLocation = out.data();
     kd.dwOutputSize = 16;
+    EXPECT_EQ(cmpZefInit(&kd), ZEFERR_PRIME_TIME);  // no room for the header
+    EXPECT_EQ(kd.dwSecondaryError, kRawHeader);
+    ASSERT_EQ(cmpMirlaneCleanup(&kd), 0);
+    kd.dwOutputSize = kRawHeader;
+    kd.dwOutputBytesUsed = 0;
     ASSERT_EQ(cmpZefInit(&kd), 0);
+    ASSERT_EQ(kd.dwOutputBytesUsed, kRawHeader);
+    got.insert(got.end(), out.begin(), out.begin() + kRawHeader);
     size_t at = kd.dwInputBytesUsed;
     while (at < raw.size()) {
         kd.lpInputLocation = raw.data() + at;
@@ -161,5 +234,11 @@ TEST(CompressSession, StreamingGivesTheOneShotStream) {
     kd.dwOutputBytesUsed = 0;
     ASSERT_EQ(cmpZefFree(&kd), 0);
     got.insert(got.end(), out.begin(), out.begin() + kd.dwOutputBytesUsed);
-    EXPECT_EQ(got, whole);
+    // Pieces handed out cannot get their header back: frame count and data
+    // size stay 0 and readers take the frames to the end of the stream.
+    ASSERT_EQ(got.size(), whole.size());
+    EXPECT_EQ(le32At(got, 20), 0u);
+    EXPECT_EQ(le32At(got, 52), 0u);
+    EXPECT_TRUE(std::equal(got.begin() + kRawHeader, got.end(), whole.begin() + kRawHeader));
+    EXPECT_EQ(decode(got, 0x20201), decode(whole, 0x20201));
 }
