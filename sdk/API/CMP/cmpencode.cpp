@@ -28,8 +28,7 @@ struct CompressSession {
     uint64_t outputCount;
     int16_t frame[kFrame];
     int frameFill;
-    uint64_t bits;                   // packed bits not yet written, lowest first
-    int bitCount;
+    BitPacker packer;                // packed bits not yet written
     bool finished;
 };
 
@@ -52,15 +51,15 @@ int16_t toPcm(double v) {
 uint16_t drainBits(KELVANE_DATA* kd, CompressSession* s) {
     ZefControlBlock* cb = controlBlock(kd);
     OutputVars* out = cb->lpOutputVars;
-    while (s->bitCount >= 8) {
+    while (s->packer.count >= 8) {
         if (out->dwWritePos >= out->dwCapacity) {
             if (uint16_t err = cb->lpOutputHandler(kd, ZEFMSG_WRITE)) return err;
             out = cb->lpOutputVars;
             if (out->dwWritePos >= out->dwCapacity) return ZEFERR_ENDOFBUFFER_REACHED;
         }
-        out->lpBase[out->dwWritePos++] = uint8_t(s->bits & 0xFF);
-        s->bits >>= 8;
-        s->bitCount -= 8;
+        uint8_t byte = 0;
+        TakeByte(&s->packer, &byte);
+        out->lpBase[out->dwWritePos++] = byte;
     }
     return 0;
 }
@@ -68,7 +67,7 @@ uint16_t drainBits(KELVANE_DATA* kd, CompressSession* s) {
 bool hasRoomForFrame(const KELVANE_DATA* kd, const CompressSession* s) {
     const ZefControlBlock* cb = static_cast<const ZefControlBlock*>(kd->lpControlBlock);
     const OutputVars* out = cb->lpOutputVars;
-    const uint32_t need = uint32_t(s->bitCount + cb->wFrameBits) / 8;
+    const uint32_t need = uint32_t(s->packer.count + cb->wFrameBits) / 8;
     return out->dwCapacity >= out->dwWritePos && out->dwCapacity - out->dwWritePos >= need;
 }
 
@@ -81,9 +80,7 @@ uint16_t encodeFrame(KELVANE_DATA* kd, CompressSession* s) {
     cb->lpEncodeInput = s->frame;
     if (uint32_t err = EncodeSpeech(cb)) return ZEF_ERROR(ZEFERR_COMPRESSION, err, kd);
     for (int f = 0; f < cb->wFieldCount; ++f) {
-        const unsigned width = cb->lpFieldWidths[f];
-        s->bits |= uint64_t(cb->bFieldCodes[f] & ((1u << width) - 1)) << s->bitCount;
-        s->bitCount += int(width);
+        PackBits(&s->packer, cb->bFieldCodes[f], cb->lpFieldWidths[f]);
         if (uint16_t err = drainBits(kd, s)) return err;
     }
     s->frameFill = 0;
@@ -145,6 +142,21 @@ CompressSession* newSession(ZefControlBlock* cb, uint32_t inputRate) {
 
 }  // namespace
 
+void PackBits(BitPacker* p, uint32_t code, unsigned width) {
+    p->bits |= uint64_t(code & (0xFFFFFFFFu >> (32 - width))) << p->count;
+    p->count += int(width);
+}
+
+bool TakeByte(BitPacker* p, uint8_t* byte) {
+    if (p->count < 8) return false;
+    *byte = uint8_t(p->bits & 0xFF);
+    p->bits >>= 8;
+    p->count -= 8;
+    return true;
+}
+
+void PadToByte(BitPacker* p) { p->count = (p->count + 7) / 8 * 8; }
+
 uint16_t CompressBuffer(KELVANE_DATA* kd) {
     ZefControlBlock* cb = controlBlock(kd);
     InputVars* in = cb->lpInputVars;
@@ -194,8 +206,8 @@ uint16_t FinishCompression(KELVANE_DATA* kd) {
         s->frameFill = kFrame;
         if (uint16_t err = encodeFrame(kd, s)) return err;
     }
-    if (s->bitCount > 0) {
-        s->bitCount = (s->bitCount + 7) / 8 * 8;  // the last byte, zero-padded
+    if (s->packer.count > 0) {
+        PadToByte(&s->packer);
         if (uint16_t err = drainBits(kd, s)) return err;
     }
     s->finished = true;

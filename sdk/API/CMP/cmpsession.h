@@ -18,6 +18,21 @@ uint16_t CompressBuffer(KELVANE_DATA* kd);
 uint16_t FinishCompression(KELVANE_DATA* kd);
 void FreeCompressSession(ZefControlBlock* cb);
 
+// The frame packer: field codes go into one running bit stream, least
+// significant bit first, with no alignment between frames; whole bytes
+// leave from the low end.
+struct BitPacker {
+    uint64_t bits;  // not yet taken, lowest first
+    int count;
+};
+// Appends the low `width` bits (1 to 32) of `code`.  The packer holds at
+// most 64 bits: take the whole bytes before appending more than 56 - count.
+void PackBits(BitPacker* p, uint32_t code, unsigned width);
+// The next whole byte, if there is one.
+bool TakeByte(BitPacker* p, uint8_t* byte);
+// Fills the last partly filled byte with zero bits.
+void PadToByte(BitPacker* p);
+
 EndpointHandler cmpGetInputProcInternal(uint32_t type);
 EndpointHandler cmpGetOutputProcInternal(uint32_t type);
 
