@@ -3,6 +3,7 @@
 #include "cmpsession.h"
 #include "dcmpsession.h"
 #include "engine.h"
+#include "guisette.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -64,12 +65,15 @@ uint16_t brewEncoder(KELVANE_DATA* kd, uint16_t tag) {
     cb->wCodecTag = tag;
     cb->wDirection = kDirectionCompress;
     cb->wMode = kModeCompress;
+    // The Guisette's transformation is set before the encoder that reads it
+    // is made; an unknown number fails the set-up (606).
+    cb->wGuisette = kd->wGuisette;
+    if (uint16_t err = InitializeGuisettes(kd, cb)) return err;
     if (uint32_t err = BrewBlackArt(cb)) return ZEF_ERROR(ZEFERR_BREW_BLACK_ART, err, kd);
     cb->dwCodecRate = kCodecHz;
     cb->dwOutputRate = kCodecHz;
     cb->wOutputSampleSize = 2;
     kd->wBitsPerFrame = cb->wFrameBits;
-    cb->wGuisette = kd->wGuisette;
     // The coded stream is mono whatever the input's channels.
     in->desc.wChannels = 1;
     return 0;

@@ -238,15 +238,25 @@ uint32_t DecodeSpeech(ZefControlBlock* cb) {
 }
 
 uint32_t InitCompress(ZefControlBlock* cb) {
+    // The encoder reads the session's transformation state for every frame:
+    // type 0 (no Guisette) changes nothing, and a Guisette chosen later in
+    // the session (zefSetGuisette) takes effect from the next frame.
+    GuisetteState* guisette = &cb->guisette;
     switch (cb->wCodecTag) {
-    case kCodecTagOrvo:
+    case kCodecTagOrvo: {
         if (uint32_t rc = initPackOrvo(cb)) return rc;
-        cb->lpCodecState = orvo::newOrvoEncoder();
+        orvo::OrvoEncoder* enc = orvo::newOrvoEncoder();
+        enc->guisette = guisette;
+        cb->lpCodecState = enc;
         break;
-    case kCodecTagPeln:
+    }
+    case kCodecTagPeln: {
         if (uint32_t rc = initPackPeln(cb)) return rc;
-        cb->lpCodecState = peln::newPelnEncoder();
+        peln::PelnEncoder* enc = peln::newPelnEncoder();
+        enc->guisette = guisette;
+        cb->lpCodecState = enc;
         break;
+    }
     default:
         return kEngineTagNotHandled;
     }
