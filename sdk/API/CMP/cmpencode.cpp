@@ -8,6 +8,7 @@
 
 #include "cmpsession.h"
 #include "engine.h"
+#include "vcbblock.h"
 #include "zefapi.h"
 
 namespace zef {
@@ -29,6 +30,7 @@ struct CompressSession {
     int16_t frame[kFrame];
     int frameFill;
     BitPacker packer;                // packed bits not yet written
+    vcb_com_blk vcb;                 // voice activity and automatic gain
     bool finished;
 };
 
@@ -77,6 +79,7 @@ uint16_t encodeFrame(KELVANE_DATA* kd, CompressSession* s) {
         if (uint16_t err = cb->lpOutputHandler(kd, ZEFMSG_WRITE)) return err;
         if (!hasRoomForFrame(kd, s)) return ZEFERR_ENDOFBUFFER_REACHED;
     }
+    VcbProcessFrame(cb, &s->vcb, s->frame, kFrame);
     cb->lpEncodeInput = s->frame;
     if (uint32_t err = EncodeSpeech(cb)) return ZEF_ERROR(ZEFERR_COMPRESSION, err, kd);
     for (int f = 0; f < cb->wFieldCount; ++f) {

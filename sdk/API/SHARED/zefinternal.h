@@ -144,6 +144,7 @@ struct ZefControlBlock {
     // compression-side attributes
     uint32_t dwVadThreshold, dwVadSensitivity, dwVadDecision, dwAgcValue;
     int32_t iAgcMode;
+    uint16_t wAgcModeSet;           // iAgcMode was given: automatic gain is off until then
 
     // codec engine
     uint16_t wCodecTag;             // 1284 (0x0504) Orvo, 5409 (0x1521) Peln, ...

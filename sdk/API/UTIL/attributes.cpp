@@ -49,7 +49,10 @@ uint16_t setWithControlBlock(KELVANE_DATA* kd, ZefControlBlock* cb, const KELVAN
         case KELVANE_ATTR_VAD_THRESHOLD: cb->dwVadThreshold = attr->dwValue; return 0;
         case KELVANE_ATTR_FRAMELESS: cb->wFrameless = attr->dwValue != 0; return 0;
         case KELVANE_ATTR_VAD_SENSITIVITY: cb->dwVadSensitivity = attr->dwValue; return 0;
-        case KELVANE_ATTR_AGC_MODE: cb->iAgcMode = int32_t(attr->dwValue); return 0;
+        case KELVANE_ATTR_AGC_MODE:
+            cb->iAgcMode = int32_t(attr->dwValue);
+            cb->wAgcModeSet = 1;
+            return 0;
         case KELVANE_ATTR_BIT_POSITION: {
             // A position within a byte: anything past bit 7 would send the
             // frame reader beyond the bytes it was given.
