@@ -24,6 +24,7 @@ constexpr uint32_t kZefQualifiedWave = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_QUALIFIER_Z
 constexpr uint32_t kZefWaveFile = kZefQualifiedWave | ZEFTYPE_LOCATION_FILE;
 constexpr uint32_t kZefWaveBuffer = kZefQualifiedWave | ZEFTYPE_LOCATION_BUFFER;
 constexpr uint32_t kPcmWaveFile = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_FILE;
+constexpr uint32_t kZefOutputFile = kZefWaveFile;
 constexpr uint32_t kRawPcmFile = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FILE;
 constexpr uint32_t kRawPcmBuffer = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_BUFFER;
 constexpr uint32_t kRawPcmFunction = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FUNCTION;
@@ -112,18 +113,51 @@ int readSunHeader(const char* name, SunHeader* h, const char* who) {
 
 // A new file for the decoded PCM next to the coded file: never an existing
 // file and never through a link; a name in use gives way to a numbered one.
-int createTempPcm(const char* base, std::string* name) {
+int createTempPcm(const char* base, std::string* name, const char* who = "AuConvert::Zef2Sound") {
     for (int k = 0; k < kTempNameTries; ++k) {
         *name = std::string(base) + (k ? "." + std::to_string(k) : std::string()) + ".tmp_PCM";
         int fd = ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
         if (errno != EEXIST) {
-            perror("AuConvert::Zef2Sound");
+            perror(who);
             return -1;
         }
     }
-    std::fprintf(stderr, "AuConvert::Zef2Sound: no free temporary name for %s\n", base);
+    std::fprintf(stderr, "%s: no free temporary name for %s\n", who, base);
     return -1;
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n);
+
+// The samples of a Sun audio file, in raw PCM's order, to a descriptor.
+int copySunData(const char* snd, const SunHeader& h, int fd, const char* who) {
+    FILE* in = std::fopen(snd, "rb");
+    if (!in || fseeko(in, off_t(h.dataLocation), SEEK_SET) != 0) {
+        perror(who);
+        if (in) std::fclose(in);
+        return 1;
+    }
+    std::vector<uint8_t> chunk(kCopyChunk);
+    int result = 0;
+    for (uint64_t left = h.dataSize; left > 0;) {
+        size_t want = size_t(std::min<uint64_t>(chunk.size(), left));
+        size_t got = std::fread(chunk.data(), 1, want, in);
+        if (got != want) {
+            if (std::ferror(in)) perror(who);
+            else std::fprintf(stderr, "%s: %s ends inside its sound data\n", who, snd);
+            result = 1;
+            break;
+        }
+        sunToHost(chunk.data(), got, h.encoding);
+        if (!writeAll(fd, chunk.data(), got)) {
+            perror(who);
+            result = 1;
+            break;
+        }
+        left -= got;
+    }
+    std::fclose(in);
+    return result;
 }
 
 struct DescriptorWriter {
@@ -630,4 +664,64 @@ int AuConvert::Zef2Sound(const char* zef, const char* snd) {
     attr = PCMAttr{long(bytes) * long(fileInfo.dwLength), uint16_t(getSoundSize(bytes)), fileInfo.dwSamplingRate,
                    fileInfo.wChannels};
     return Raw2Sound(temp.c_str(), attr, snd);
+}
+
+// ---- compression -------------------------------------------------------------
+
+// Compresses into a coded WAVE file; the library removes a file it could not
+// finish.
+int AuConvert::compress(KELVANE_DATA& kd, const char* zef) {
+    kd.dwOutputType = kZefOutputFile;
+    kd.lpOutputLocation = const_cast<char*>(zef);
+    primaryError = cmpMirlaneCompress(&kd);
+    if (primaryError) return setSecondaryErr(kd);
+    return 0;
+}
+
+int AuConvert::Wav2Zef(const char* wav, const char* zef) {
+    primaryError = secondaryError = 0;
+    KELVANE_DATA kd = decodingData();
+    kd.dwInputType = kPcmWaveFile;
+    kd.lpInputLocation = const_cast<char*>(wav);
+    kd.dwCompressionSettings = KELVANE_CODEC_LUMO_8K;
+    return compress(kd, zef);
+}
+
+// Raw PCM carries no channel count the library could read: it is taken as
+// mono, so interleaved channels are refused rather than coded as one
+// sound at twice its length.
+int AuConvert::Raw2Zef(const char* raw, PCMAttr& attr, const char* zef) {
+    primaryError = secondaryError = 0;
+    if (attr.channels > 1) {
+        std::fprintf(stderr, "AuConvert::Raw2Zef: %s has %u channels; only mono raw PCM can be compressed\n",
+                     raw ? raw : "(none)", unsigned(attr.channels));
+        primaryError = ZEFERR_INVALID_INPUT_TYPE;
+        secondaryError = attr.channels;
+        return 1;
+    }
+    KELVANE_DATA kd = decodingData();
+    kd.dwInputType = kRawPcmFile;
+    kd.lpInputLocation = const_cast<char*>(raw);
+    kd.wInputBytesPerSample = getZefSize(attr.sampleSize);
+    kd.dwInputSamplingRate = uint32_t(getZefRate(attr.samplingRate));
+    kd.dwCompressionSettings = 0;
+    return compress(kd, zef);
+}
+
+int AuConvert::Sound2Zef(const char* snd, const char* zef) {
+    primaryError = secondaryError = 0;
+    if (!snd || !zef) return 1;
+    SunHeader h;
+    if (readSunHeader(snd, &h, "AuConvert::Sound2Zef")) return 1;
+    std::string temp;
+    int fd = createTempPcm(zef, &temp, "AuConvert::Sound2Zef");
+    if (fd < 0) return 1;
+    int failed = copySunData(snd, h, fd, "AuConvert::Sound2Zef");
+    if (::close(fd) != 0 && !failed) {
+        perror("AuConvert::Sound2Zef");
+        failed = 1;
+    }
+    if (failed) return 1;
+    PCMAttr attr{long(h.dataSize), uint16_t(h.encoding), h.rate, uint16_t(std::min<uint32_t>(h.channels, 0xFFFF))};
+    return Raw2Zef(temp.c_str(), attr, zef);
 }

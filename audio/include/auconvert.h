@@ -33,6 +33,9 @@ public:
     virtual int Raw2Sound(const char* raw, PCMAttr& attr, const char* snd);
     virtual int Sound2Raw(const char* snd, const char* raw, PCMAttr* attr);
     virtual int Zef2Sound(const char* zef, const char* snd);
+    // Compress a Sun audio file (through a raw PCM file beside zef) into a
+    // coded WAVE file with the default codec.
+    virtual int Sound2Zef(const char* snd, const char* zef);
     // A coded file described through the library; flag 256 names a file.
     virtual int getSoundAttr(const char* name, unsigned long flag, SNDSoundStruct* out);
     // The mapping tables.
@@ -51,6 +54,11 @@ public:
     virtual int GetZefFileInfo(const char* name, ZEF_FILE_INFO* info, unsigned long flag);
 
     int Zef2Raw(const char* zef, const char* raw, PCMAttr* attr);
+    // Compress a PCM WAVE file (Orvo), or a raw mono PCM file described by
+    // attr (the default codec), into a coded WAVE file: 0, or 1 with the
+    // library's codes kept below.
+    int Wav2Zef(const char* wav, const char* zef);
+    int Raw2Zef(const char* raw, PCMAttr& attr, const char* zef);
     // The same descriptions for coded speech held in memory.
     int GetZefBufferInfo(const char* data, unsigned long size, ZEF_FILE_INFO* info);
     int getBufferSoundAttr(const char* data, unsigned long size, SNDSoundStruct* out);
@@ -98,6 +106,7 @@ private:
     int describe(const void* location, uint32_t type, unsigned long size, ZEF_FILE_INFO* info);
     void fillFromInfo(const ZEF_FILE_INFO& fi, SNDSoundStruct* out);
     int decodeToDescriptor(const char* zef, int fd, PCMAttr* attr);
+    int compress(KELVANE_DATA& kd, const char* zef);
 
     ZEF_STARTUP startupRecord{};
     KELVANE_DATA zefData{};
