@@ -1,50 +1,24 @@
 // The built-in preview samples: complete Zef WAVE images that the library's
-// own readers accept, one per catalogue entry, whose frames carry the
-// preset's voice transformation.
+// own readers accept, one per catalogue entry with its Guisette chunk, each
+// a few seconds of coded speech with pauses that plays through its preset's
+// PCM effect.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
 
 #include "byteorder.h"
 #include "guisette.h"
-#include "orvotables.h"
 #include "pcmeffect.h"
 
 namespace {
 
 constexpr int kFrames = 221;
-constexpr uint32_t kDataBytes = 1492;  // 221 frames of 54 bits
-
-struct Codes {
-    int voicing, pitch, energy;
-    double lsp[10];
-};
-
-// The frames of a preview, unpacked least significant bit first.
-std::vector<Codes> unpack(const zef::PreviewRecord& p) {
-    const uint8_t* data = p.data + p.size - kDataBytes;
-    EXPECT_TRUE(zef::isFourcc(data - 8, "data"));
-    EXPECT_EQ(zef::readLE32(data - 4), kDataBytes);
-    std::vector<Codes> frames;
-    uint32_t bit = 0;
-    for (int f = 0; f < kFrames; ++f) {
-        int field[zef::orvo::kFieldCount];
-        for (int i = 0; i < zef::orvo::kFieldCount; ++i) {
-            field[i] = 0;
-            for (int b = 0; b < zef::orvo::kFieldWidths[i]; ++b, ++bit)
-                field[i] |= ((data[bit / 8] >> (bit % 8)) & 1) << b;
-        }
-        Codes c{field[0], field[1], field[2], {}};
-        double lsp = 0.0;
-        for (int k = 0; k < 10; ++k) c.lsp[k] = lsp += zef::orvo::lspdiff[k][field[3 + k]];
-        frames.push_back(c);
-    }
-    return frames;
-}
-
-double period(int pitchCode) { return 125.0 - pitchCode * 109.0 / 255.0; }
+constexpr size_t kSamples = kFrames * 180;  // 4.97 s
+constexpr uint32_t kDataBytes = 1492;       // 221 frames of 54 bits
+constexpr size_t kChunkAt = 54;             // Guisette chunk: after the 16-byte ZEF. header
 
 class Previews : public ::testing::Test {
 protected:
@@ -60,6 +34,88 @@ protected:
     const zef::PreviewRecord* list = nullptr;
 };
 
+// The same coded speech without the Guisette chunk, so that it decodes
+// without the preset's PCM effect.
+std::vector<uint8_t> withoutChunk(const zef::PreviewRecord& p) {
+    std::vector<uint8_t> image(p.data, p.data + p.size);
+    if (p.guisetteId == 0) return image;
+    image.erase(image.begin() + kChunkAt, image.begin() + kChunkAt + 10);
+    zef::writeLE32(image.data() + 4, uint32_t(image.size() - 8));
+    zef::writeLE32(image.data() + 16, 34);  // "fmt " size
+    zef::writeLE16(image.data() + 36, 16);  // extension size
+    return image;
+}
+
+std::vector<int16_t> decode(KELVANE_DATA& kd, uint16_t* err) {
+    std::vector<int16_t> pcm(kSamples + 4096);
+    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
+    kd.dwOutputType = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_BUFFER | ZEFTYPE_QUALIFIER_PCM;
+    kd.lpOutputLocation = pcm.data();
+    kd.dwOutputSize = uint32_t(pcm.size() * sizeof(int16_t));
+    kd.fWarpedLengthFactor = 1.0f;
+    *err = dcmpMirlaneDecompress(&kd);
+    pcm.resize(kd.dwOutputBytesUsed / sizeof(int16_t));
+    return pcm;
+}
+
+std::vector<int16_t> decodeImage(std::vector<uint8_t>& image, uint16_t* err) {
+    KELVANE_DATA kd{};
+    kd.dwInputType = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_BUFFER | ZEFTYPE_QUALIFIER_ZEF;
+    kd.lpInputLocation = image.data();
+    kd.dwInputSize = uint32_t(image.size());
+    return decode(kd, err);
+}
+
+// As the player plays a preview: by number, through the preview input.
+std::vector<int16_t> decodePreview(unsigned number, uint16_t* err) {
+    KELVANE_DATA kd{};
+    kd.dwInputType = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_PREVIEW | ZEFTYPE_QUALIFIER_ZEF;
+    kd.lpInputLocation = reinterpret_cast<void*>(uintptr_t(number));
+    return decode(kd, err);
+}
+
+// Level and pauses of decoded speech, measured over 180-sample frames.
+struct Shape {
+    double rms = 0.0;
+    size_t clipped = 0;
+    int loudFrames = 0;       // within 20 dB of the loudest frame
+    int leadingQuiet = 0;     // quiet frames before the first loud one
+    int longestInnerGap = 0;  // longest run of quiet frames between loud ones
+};
+
+Shape shape(const std::vector<int16_t>& pcm) {
+    Shape s;
+    std::vector<double> frame;
+    double energy = 0.0;
+    for (size_t at = 0; at + 180 <= pcm.size(); at += 180) {
+        double e = 0.0;
+        for (size_t i = at; i < at + 180; ++i) {
+            e += double(pcm[i]) * pcm[i];
+            s.clipped += (pcm[i] == 32767 || pcm[i] == -32768);
+        }
+        energy += e;
+        frame.push_back(std::sqrt(e / 180.0));
+    }
+    if (frame.empty()) return s;
+    s.rms = std::sqrt(energy / double(frame.size() * 180));
+    const double peak = *std::max_element(frame.begin(), frame.end());
+    const double quiet = std::max(peak / 30.0, 20.0);  // 30 dB down
+    int run = 0;
+    bool seenLoud = false;
+    for (double f : frame) {
+        if (f >= peak / 10.0) {
+            ++s.loudFrames;
+            if (seenLoud) s.longestInnerGap = std::max(s.longestInnerGap, run);
+            seenLoud = true;
+            run = 0;
+        } else if (f < quiet) {
+            ++run;
+            if (!seenLoud) s.leadingQuiet = run;
+        }
+    }
+    return s;
+}
+
 TEST_F(Previews, OnePerCatalogueEntryPublishedAtStartup) {
     uint16_t n = 0;
     ASSERT_EQ(zef::GetNumGUPreviews(&n), 0);
@@ -74,10 +130,27 @@ TEST_F(Previews, OnePerCatalogueEntryPublishedAtStartup) {
     EXPECT_EQ(globals->lpPreviews, list);
 }
 
-TEST_F(Previews, EachParsesAsAZefWaveWithItsGuisette) {
+TEST_F(Previews, EachIsAZefWaveCarryingItsGuisetteChunk) {
     for (int i = 0; i < 27; ++i) {
         const zef::PreviewRecord& p = list[i];
         SCOPED_TRACE(p.guisetteId);
+        ASSERT_TRUE(zef::isFourcc(p.data, "RIFF") && zef::isFourcc(p.data + 8, "WAVE"));
+        EXPECT_EQ(zef::readLE32(p.data + 4), p.size - 8u);
+        const bool chunk = p.guisetteId != 0;
+        EXPECT_EQ(zef::readLE32(p.data + 16), chunk ? 44u : 34u);  // "fmt " size
+        EXPECT_EQ(zef::readLE16(p.data + 36), chunk ? 26u : 16u);  // its extension
+        if (chunk) {
+            EXPECT_TRUE(zef::isFourcc(p.data + kChunkAt, "ZEfG"));
+            EXPECT_EQ(zef::readLE32(p.data + kChunkAt + 4), 2u);
+            EXPECT_EQ(zef::readLE16(p.data + kChunkAt + 8), p.guisetteId);
+        }
+        const uint8_t* data = p.data + p.size - kDataBytes;
+        EXPECT_TRUE(zef::isFourcc(data - 8, "data"));
+        EXPECT_EQ(zef::readLE32(data - 4), kDataBytes);
+        // Each preset speaks its own name: no two previews share their frames.
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(std::memcmp(data, list[j].data + list[j].size - kDataBytes, kDataBytes), 0) << j;
+
         KELVANE_DATA kd{};
         ZEF_FILE_INFO info{};
         kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
@@ -93,7 +166,6 @@ TEST_F(Previews, EachParsesAsAZefWaveWithItsGuisette) {
         EXPECT_EQ(cb->wCodecTag, ZEF_CODEC_ORVO);
         EXPECT_EQ(kd.dwFramesLeft, uint32_t(kFrames));
         EXPECT_EQ(cb->lpInputVars->desc.dwDataLength, kDataBytes);
-        EXPECT_EQ(zef::readLE32(p.data + 4), p.size - 8u);  // RIFF size
         ASSERT_EQ(utilMirlaneCleanup(&kd), 0);
 
         kd.dwInputBytesUsed = 0;
@@ -101,113 +173,61 @@ TEST_F(Previews, EachParsesAsAZefWaveWithItsGuisette) {
         ASSERT_EQ(utilGetFileInfo(&kd), 0);
         EXPECT_EQ(info.wFormatTag, 98);
         EXPECT_EQ(info.dwSamplingRate, 8000u);
-        EXPECT_EQ(info.dwLength, uint32_t(kFrames * 180));
+        EXPECT_EQ(info.dwLength, uint32_t(kSamples));
     }
 }
 
-// The frames were transformed as the preset transforms a voice: compared
-// with the plain phrase of record 0, pitch as the library's readers compute
-// it, formants moved by the warp, voicing untouched.
-TEST_F(Previews, FramesCarryThePresetsTransformation) {
-    const std::vector<Codes> plain = unpack(list[0]);
-    double plainLsp = 0.0;
-    for (const Codes& c : plain) plainLsp += c.lsp[2] + c.lsp[3] + c.lsp[4];
+// The coded speech itself: 4.97 s at a fair level, unclipped, with silence
+// before it and a pause between the name and the sentence after it.
+TEST_F(Previews, DecodeToSpeechWithPauses) {
+    for (int i = 0; i < 27; ++i) {
+        SCOPED_TRACE(list[i].guisetteId);
+        std::vector<uint8_t> image = withoutChunk(list[i]);
+        uint16_t err = 0;
+        const std::vector<int16_t> pcm = decodeImage(image, &err);
+        ASSERT_EQ(err, 0);
+        ASSERT_EQ(pcm.size(), kSamples);
+        const Shape s = shape(pcm);
+        EXPECT_GT(s.rms, 500.0);
+        EXPECT_LT(s.rms, 8000.0);
+        EXPECT_EQ(s.clipped, 0u);
+        EXPECT_GT(s.loudFrames, kFrames / 5);
+        EXPECT_GE(s.leadingQuiet, 8);      // 0.18 s
+        EXPECT_GE(s.longestInnerGap, 10);  // 0.225 s
+    }
+}
 
-    for (int i = 1; i < 27; ++i) {
+// Played by number, a preview goes through its preset's PCM effect and
+// through nothing else; it stays speech at a sound level.
+TEST_F(Previews, PlayThroughTheirPresetsEffect) {
+    int withEffect = 0;
+    for (int i = 0; i < 27; ++i) {
         const zef::GuisetteRecord& g = zef::gBuiltInGuisettes[i];
         SCOPED_TRACE(g.guisetteId);
-        const std::vector<Codes> frames = unpack(list[i]);
-        zef::GuisetteState s{};
-        zef::InitGuisette(&s);
-        ASSERT_EQ(zef::SetGuisette(&s, int16_t(g.transformType), int16_t(g.amount)), 0);
-
-        double lsp = 0.0;
-        int voiced = 0;
-        for (int f = 0; f < kFrames; ++f) {
-            const Codes& a = plain[size_t(f)];
-            const Codes& b = frames[size_t(f)];
-            ASSERT_EQ(b.voicing, a.voicing) << f;
-            lsp += b.lsp[2] + b.lsp[3] + b.lsp[4];
-            if (a.voicing == 0) continue;
-            ++voiced;
-            s.framePitch = float(8000.0 / period(a.pitch));
-            double pitch = s.framePitch;
-            if (g.transformType == 2 || g.transformType == 6) pitch = zef::squash_gu2(&s);
-            if (g.transformType == 5 || g.transformType == 9) pitch = zef::transposition_gu2(&s);
-            const double expected = std::fmin(std::fmax(8000.0 / pitch, 16.0), 125.0);
-            // Both codes are quantised: a quarter period each, more after a
-            // downward transposition.
-            const double tolerance = 0.25 + 0.25 / std::fmin(1.0, double(s.pitchFactor > 0 ? s.pitchFactor : 1));
-            EXPECT_NEAR(period(b.pitch), expected, tolerance) << "frame " << f;
+        std::vector<uint8_t> image = withoutChunk(list[i]);
+        uint16_t err = 0;
+        std::vector<int16_t> expected = decodeImage(image, &err);
+        ASSERT_EQ(err, 0);
+        if (g.pcmEffect != 0) {
+            zef::PCMEffectState* fx = nullptr;
+            ASSERT_EQ(zef::InitPCMEffect(&fx), 0);
+            zef::SetPCMEffect(fx, g.pcmEffect);
+            for (size_t at = 0; at < expected.size(); at += 180) zef::ApplyPCMEffect(fx, 180, expected.data() + at);
+            zef::FreePCMEffect(fx);
+            ++withEffect;
         }
-        EXPECT_GT(voiced, 150);
-        if (!s.warpOn) {
-            EXPECT_EQ(lsp, plainLsp);
-        } else if (s.formantWarp < 0.95f) {
-            EXPECT_GT(lsp, plainLsp * 1.04);
-        } else if (s.formantWarp > 1.05f) {
-            EXPECT_LT(lsp, plainLsp * 0.96);
-        }
-    }
-}
-
-// The whole preview decoded by a session on the preview input type.
-std::vector<int16_t> decodePreview(unsigned number, uint16_t* err) {
-    std::vector<int16_t> pcm(kFrames * 180 + 4096);
-    KELVANE_DATA kd{};
-    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
-    kd.dwInputType = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_PREVIEW | ZEFTYPE_QUALIFIER_ZEF;
-    kd.lpInputLocation = reinterpret_cast<void*>(uintptr_t(number));
-    kd.dwOutputType = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_BUFFER | ZEFTYPE_QUALIFIER_PCM;
-    kd.lpOutputLocation = pcm.data();
-    kd.dwOutputSize = uint32_t(pcm.size() * sizeof(int16_t));
-    kd.fWarpedLengthFactor = 1.0f;
-    *err = dcmpMirlaneDecompress(&kd);
-    pcm.resize(kd.dwOutputBytesUsed / sizeof(int16_t));
-    return pcm;
-}
-
-TEST_F(Previews, DecodeAsSpeechThroughThePreviewInput) {
-    uint16_t err = 0;
-    const std::vector<int16_t> plain = decodePreview(0, &err);
-    ASSERT_EQ(err, 0);
-    ASSERT_EQ(plain.size(), size_t(kFrames * 180));
-    double energy = 0.0;
-    size_t clipped = 0;
-    for (int16_t v : plain) {
-        energy += double(v) * v;
-        clipped += (v == 32767 || v == -32768);
-    }
-    EXPECT_GT(std::sqrt(energy / double(plain.size())), 800.0);  // speech at a fair level
-    EXPECT_EQ(clipped, 0u);
-
-    decodePreview(999, &err);
-    EXPECT_EQ(err, ZEFERR_PREVIEW_NOT_FOUND);
-}
-
-// A preset without a voice transformation has the plain phrase's frames, so
-// its decoded preview is the plain one through the preset's PCM effect.
-TEST_F(Previews, EffectOnlyPresetsPlayThePlainPhraseThroughTheirEffect) {
-    uint16_t err = 0;
-    const std::vector<int16_t> plain = decodePreview(0, &err);
-    ASSERT_EQ(err, 0);
-    int checked = 0;
-    for (const zef::GuisetteRecord& g : zef::gBuiltInGuisettes) {
-        if (g.transformType != 0 || g.pcmEffect == 0) continue;
-        SCOPED_TRACE(g.guisetteId);
-        std::vector<int16_t> expected = plain;
-        zef::PCMEffectState* fx = nullptr;
-        ASSERT_EQ(zef::InitPCMEffect(&fx), 0);
-        zef::SetPCMEffect(fx, g.pcmEffect);
-        for (size_t at = 0; at < expected.size(); at += 180) zef::ApplyPCMEffect(fx, 180, expected.data() + at);
-        zef::FreePCMEffect(fx);
         const std::vector<int16_t> played = decodePreview(g.guisetteId, &err);
         ASSERT_EQ(err, 0);
         EXPECT_EQ(played, expected);
-        EXPECT_NE(played, plain);
-        ++checked;
+        const Shape s = shape(played);
+        EXPECT_GT(s.rms, 300.0);
+        EXPECT_LT(s.clipped, played.size() / 1000);
     }
-    EXPECT_EQ(checked, 8);
+    EXPECT_EQ(withEffect, 14);
+
+    uint16_t err = 0;
+    decodePreview(999, &err);
+    EXPECT_EQ(err, ZEFERR_PREVIEW_NOT_FOUND);
 }
 
 }  // namespace
