@@ -1,28 +1,21 @@
 // The Orvo encoder: 180 samples at 8000 Hz in, the fourteen field codes of
-// one packed frame out.  Analysis is open loop for voicing, pitch and the
-// spectral envelope; the energy code is chosen closed loop through a copy of
-// the decoder, so that the decoded level follows the input level.
+// one packed frame out.  Voicing, pitch and the spectral envelope come from
+// the open-loop front end; the energy code is chosen against a model of the
+// decoder's steady output level for the codes being sent, so the decoded
+// level follows the input without depending on the frame before.
 #pragma once
 
 #include <cstdint>
 
+#include "frontend.h"
 #include "orvotables.h"
 #include "zefinternal.h"
 
 namespace zef::orvo {
 
-constexpr int kEncFrame = 180;
-constexpr int kEncHistory = 300;   // analysis span: longest pitch lag plus a frame
-constexpr int kEncLpcWindow = 240;
-
 struct OrvoEncoder {
-    float history[kEncHistory];    // DC-free input, newest last
-    float dcIn, dcOut;             // high-pass filter memory
-    float prevPeriod;
-    float prevLsp[kLpcOrder];      // last analysed LSPs (Hz): fallback for a failed root search
-    ZefControlBlock shadow;        // a private decoder that hears what we send
-    int16_t decoded[5 * kEncFrame];
-    void* snapshot;                // decoder state copy for the trial decode
+    FrontEnd fe;
+    ZefControlBlock shadow;        // decoder state whose tables the level model uses
     GuisetteState* guisette;       // the session's transformation, null for none
 };
 
@@ -40,28 +33,10 @@ void freeOrvoEncoder(OrvoEncoder* enc);
 void encodeOrvoFrame(OrvoEncoder* enc, const int16_t pcm[kEncFrame], uint8_t codes[kFieldCount],
                      OrvoAnalysis* info = nullptr);
 
-// The pieces, for tests and the Peln encoder.
-// Autocorrelation LPC of `n` samples (Hamming window, lag window, bandwidth
-// expansion): a[k] in A(z) = 1 - sum a_k z^-k.  Returns false for a
-// silent or degenerate frame.
-bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]);
-// Line spectral pairs of A(z) in Hz, ascending.  Returns false when fewer
-// than ten were found.
-bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]);
 // LSPs in Hz to the ten codes, searched against the decoder's rebuilding.
 void quantiseLsp(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]);
-// Pitch period in samples to the nearest pitch code (Peln uses the same
-// period grid).
-int pitchCode(float period);
-// Shifts the analysis history by one frame and appends `pcm` with its DC
-// removed (dcIn, dcOut: the filter memory).  Returns the new frame's RMS.
-float pushFrame(float history[kEncHistory], float* dcIn, float* dcOut, const int16_t pcm[kEncFrame]);
-// Normalised correlation at the pitch period to a voicing code 0..15;
-// frames below the silence level are unvoiced.
-int voicingCode(float correlation, float rms);
-constexpr float kSilenceRms = 6.0f;      // about -75 dBFS: sent as the quietest code
-// Fractional pitch period (16..125) and its normalised correlation over
-// the last `n` samples of x.
-float estimatePitch(const float* x, int n, float prevPeriod, float* correlation);
+// Mean output power of the decoder per unit of squared gain when it keeps
+// decoding `codes` (the energy field is ignored).
+double decodedPowerPerGain(OrvoEncoder* enc, const uint8_t codes[kFieldCount]);
 
 }  // namespace zef::orvo

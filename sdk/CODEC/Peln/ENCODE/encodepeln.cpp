@@ -1,7 +1,6 @@
-// Peln analysis: the Orvo front end (DC removal, pitch, voicing, LPC to
-// LSPs), harmonic amplitudes measured on the LPC residual at the sent pitch,
-// their band shape vector-quantised in three stages, and the energy code
-// chosen by trial decodes through a private copy of the decoder.
+// Peln quantisation: the shared front end, the residual's spectrum round
+// each harmonic as a band shape searched in the class's three-stage book,
+// and the energy code from a model of the decoder's output level.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -14,14 +13,9 @@ namespace zef::peln {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kTrialEnergy = 20;   // first guess of the closed loop
-constexpr int kEnergyPasses = 3;
-
-float rmsOf(const int16_t* x, int n) {
-    double s = 0;
-    for (int i = 0; i < n; ++i) s += double(x[i]) * x[i];
-    return n ? float(std::sqrt(s / n)) : 0.0f;
-}
+constexpr int kBins = kFft256Size / 2;
+constexpr double kHzPerBin = 8000.0 / kFft256Size;
+constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
 
 int nearestEnergyCode(double log10Energy) {
     int best = 0;
@@ -31,26 +25,40 @@ int nearestEnergyCode(double log10Energy) {
     return best;
 }
 
-// Magnitudes of the first `count` harmonics of f0 (Hz) in the Hann-windowed
-// LPC residual of the last kEncWindow samples of the history.
-void harmonicMagnitudes(const float* history, const float lsp[kLpcOrder], float f0, int count, float* mag) {
-    float a[kLpcOrder];
-    lsp_to_lpcPeln(lsp, a);
+const float* hann() {
+    static const auto table = [] {
+        struct { float w[kEncWindow]; } t{};
+        for (int n = 0; n < kEncWindow; ++n) t.w[n] = float(0.5 - 0.5 * std::cos(2 * kPi * (n + 0.5) / kEncWindow));
+        return t;
+    }();
+    return table.w;
+}
+
+// Power spectrum (bins 0 .. 128) of the Hann-windowed residual of the last
+// kEncWindow samples of the history.
+void residualSpectrum(const Fft256Tables* fft, const float* history, const float a[kLpcOrder], float* power) {
     const float* x = history + kEncHistory - kEncWindow;
-    float r[kEncWindow];
+    const float* w = hann();
+    float re[kFft256Size] = {}, im[kFft256Size] = {};
     for (int n = 0; n < kEncWindow; ++n) {
-        double e = x[n];
-        for (int k = 0; k < kLpcOrder; ++k) e -= double(a[k]) * x[n - 1 - k];  // history reaches back
-        r[n] = float(e * (0.5 - 0.5 * std::cos(2 * kPi * (n + 0.5) / kEncWindow)));
+        float e = x[n];
+        for (int k = 0; k < kLpcOrder; ++k) e -= a[k] * x[n - 1 - k];  // the history reaches back
+        re[n] = e * w[n];
     }
-    for (int h = 0; h < count; ++h) {
-        const double w = 2 * kPi * (h + 1) * f0 / 8000.0;
-        double re = 0, im = 0;
-        for (int n = 0; n < kEncWindow; ++n) {
-            re += r[n] * std::cos(w * n);
-            im -= r[n] * std::sin(w * n);
-        }
-        mag[h] = float(std::sqrt(re * re + im * im));
+    fft256(fft, re, im);
+    for (int k = 0; k <= kBins; ++k) power[k] = re[k] * re[k] + im[k] * im[k];
+}
+
+// The residual's RMS magnitude round each of `count` harmonics of a period:
+// harmonic i owns the bins the decoder's noise band of it would.
+void harmonicMagnitudes(const float* power, float period, int count, float* mag) {
+    const double spacing = kFft256Size / double(period);
+    for (int i = 0; i < count; ++i) {
+        const int from = std::min(int((i + 0.5) * spacing + 0.5), kBins);
+        const int to = std::clamp(int((i + 1.5) * spacing + 0.5), from + 1, kBins + 1);
+        double sum = 0;
+        for (int k = from; k < to; ++k) sum += power[k];
+        mag[i] = float(std::sqrt(sum / (to - from)));
     }
 }
 
@@ -75,41 +83,57 @@ void bandShape(const float* mag, int count, float f0, const CodeRecord& code, in
     for (int j = 0; j < B; ++j) bands[j] = sum > 0 ? float(bands[j] * B / sum) : 1.0f;
 }
 
-// Decodes `codes` through the private decoder; with keep false the decoder
-// is put back as it was.  Returns the RMS of the block it finished (0 if none).
-float decodeThrough(PelnEncoder* enc, const uint8_t codes[kFieldCount], bool keep) {
-    ZefControlBlock saved = enc->shadow;
-    PelnState* state = pelnState(&enc->shadow);
-    if (!keep) std::memcpy(static_cast<void*>(enc->snapshot), state, sizeof(PelnState));
-    std::copy(codes, codes + kFieldCount, enc->shadow.bFieldCodes);
-    enc->shadow.lpOutput = enc->decoded;
-    float rms = 0.0f;
-    if (unPackPeln(&enc->shadow) == 0 && DecodePeln(&enc->shadow) == 0 && enc->shadow.wFrameOutput)
-        rms = rmsOf(enc->decoded, kBlock);
-    if (!keep) {
-        std::memcpy(static_cast<void*>(state), enc->snapshot, sizeof(PelnState));
-        enc->shadow = saved;
-    }
-    return rms;
+// 1 / |A|^2 of the synthesis filter on bins 0 .. 128.
+void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]) {
+    float re[kFft256Size] = {1.0f}, im[kFft256Size] = {};
+    for (int k = 0; k < kLpcOrder; ++k) re[k + 1] = -a[k];
+    fft256(fft, re, im);
+    for (int k = 0; k <= kBins; ++k)
+        power[k] = float(1.0 / std::max(double(re[k]) * re[k] + double(im[k]) * im[k], 1e-12));
 }
 
-// The decoded level follows the square root of the energy: each pass
-// corrects the code by the level still missing.
-int chooseEnergy(PelnEncoder* enc, uint8_t codes[kFieldCount], float targetRms) {
-    if (targetRms < orvo::kSilenceRms) return 0;
-    int code = kTrialEnergy;
-    for (int pass = 0; pass < kEnergyPasses; ++pass) {
-        codes[15] = uint8_t(code);
-        const float decoded = decodeThrough(enc, codes, false);
-        if (decoded <= 1e-3f) break;
-        const int next = nearestEnergyCode(Energy_Peln_TABLE[code] + 2.0 * std::log10(double(targetRms) / decoded));
-        if (next == code) break;
-        code = next;
-    }
-    return code;
+float powerAt(const float power[kBins + 1], double hz) {
+    const double bin = std::clamp(hz / kHzPerBin, 0.0, double(kBins));
+    const int i = std::min(int(bin), kBins - 1);
+    return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
+}
+
+int chooseEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount], float level) {
+    if (level < orvo::kSilenceRms) return 0;
+    const double perEnergy = decodedPowerPerEnergy(enc, codes);
+    if (!(perEnergy > 0)) return 0;
+    return nearestEnergyCode(2.0 * std::log10(double(level)) - std::log10(perEnergy));
 }
 
 }  // namespace
+
+double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount]) {
+    PelnState* st = pelnState(&enc->shadow);
+    FrameParams frame{};
+    int16_t lspCodes[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) lspCodes[k] = codes[2 + k];
+    lspdiffdecode34Peln(lspCodes, frame.lsp);
+    float a[kLpcOrder];
+    lsp_to_lpcPeln(frame.lsp, a);
+    float power[kBins + 1];
+    filterPower(&st->fft, a, power);
+
+    const int code = std::min<int>(codes[0], kVoicingCodes - 1);
+    frame.voicing = Pv_Table[code];
+    frame.period = LutPitchPeln(codes[1]);
+    frame.energy = 1.0f;
+    CodeRecord& rec = st->code;  // only its shape codes are set here; nothing is decoded
+    for (int s = 0; s < kShapeStages; ++s) rec.shapeCodes[s] = codes[12 + s];
+    const int N = UQFB_8kPeln(&frame, &rec);
+    enhancePeln(a, frame.voicing, frame.period, N, frame.amp, st);
+    const int voiced = std::min(N, int(N * frame.voicing + 0.5f));
+    double total = 0;
+    for (int k = 0; k < N; ++k) {
+        const double p = double(frame.amp[k]) * frame.amp[k] * powerAt(power, (k + 1) * 8000.0 / frame.period);
+        total += k < voiced ? kVoicedPower * p : p;
+    }
+    return total;
+}
 
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
     float below = 0.0f;
@@ -130,19 +154,22 @@ void quantiseShape(const float* bands, int cls, const CodeRecord& code, int16_t 
     double bestErr = HUGE_VAL;
     std::fill(stages, stages + kShapeStages, int16_t(0));
     for (int i = 0; i < kShapeVectors; ++i)
-        for (int j = 0; j < kShapeVectors; ++j)
+        for (int j = 0; j < kShapeVectors; ++j) {
+            float partial[kMaxBands];
+            for (int n = 0; n < B; ++n) partial[n] = book[0][i * B + n] + book[1][j * B + n];
             for (int l = 0; l < kShapeVectors; ++l) {
                 float v[kMaxBands];
                 double sum = 0;
                 for (int n = 0; n < B; ++n) {
                     // The decoder clips negative band values to zero.
-                    v[n] = std::max(0.0f, book[0][i * B + n] + book[1][j * B + n] + book[2][l * B + n]);
+                    v[n] = std::max(0.0f, partial[n] + book[2][l * B + n]);
                     sum += v[n];
                 }
                 if (!(sum > 0)) continue;
+                const double scale = B / sum;
                 double err = 0;
                 for (int n = 0; n < B; ++n) {
-                    const double d = v[n] * B / sum - bands[n];
+                    const double d = v[n] * scale - bands[n];
                     err += d * d;
                 }
                 if (err < bestErr) {
@@ -150,74 +177,68 @@ void quantiseShape(const float* bands, int cls, const CodeRecord& code, int16_t 
                     stages[0] = int16_t(i), stages[1] = int16_t(j), stages[2] = int16_t(l);
                 }
             }
+        }
 }
 
 PelnEncoder* newPelnEncoder() {
     auto* enc = static_cast<PelnEncoder*>(static_cast<void*>(VectorCHR(sizeof(PelnEncoder))));
-    std::copy(kBackgroundLsp, kBackgroundLsp + kLpcOrder, enc->prevLsp);
+    orvo::initFrontEnd(&enc->fe);
     ZefControlBlock& s = enc->shadow;
     s.dwGuard = kControlBlockGuard;
     s.wCodecTag = kPelnTag;
     s.wDirection = 2;
     s.fWarp = 1.0f;
-    s.wDropGroup = 1;  // one frame, one segment
+    s.wDropGroup = 1;
     initDecodePeln(&s);
-    initPackPeln(&s);
-    enc->snapshot = static_cast<PelnState*>(static_cast<void*>(VectorCHR(sizeof(PelnState))));
     return enc;
 }
 
 void freePelnEncoder(PelnEncoder* enc) {
     if (!enc) return;
     freeDecodePeln(&enc->shadow);
-    freePackPeln(&enc->shadow);
-    PelnState* snapshot = enc->snapshot;
-    safefree(snapshot);
     safefree(enc);
 }
 
 void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t codes[kFieldCount],
                      PelnAnalysis* info) {
-    float* h = enc->history;
-    const float rms = orvo::pushFrame(h, &enc->dcIn, &enc->dcOut, pcm);
-    float corr = 0.0f;
-    const float period = orvo::estimatePitch(h, kEncHistory, enc->prevPeriod, &corr);
-    const int voicing = orvo::voicingCode(corr, rms);
-    if (voicing > 0) enc->prevPeriod = period;
+    orvo::FrameAnalysis an;
+    orvo::analyseFrame(&enc->fe, pcm, &an);
+    // Pitch, voicing and predictor are all known here and nothing is
+    // quantised yet: a voice transformation would change an.frame now.
+    const AnalysedFrame& frame = an.frame;
 
-    float a[kLpcOrder], lsp[kLpcOrder];
-    if (rms >= orvo::kSilenceRms && orvo::lpcAnalysis(h + kEncHistory - kEncWindow, kEncWindow, a) &&
-        orvo::lpcToLsp(a, lsp))
-        std::copy(lsp, lsp + kLpcOrder, enc->prevLsp);
-    else
-        std::copy(enc->prevLsp, enc->prevLsp + kLpcOrder, lsp);
+    float lsp[kLpcOrder];
+    orvo::frameLsp(&enc->fe, frame, lsp);
     int16_t lspCodes[kLpcOrder];
     quantiseLspPeln(lsp, lspCodes);
-    float sentLsp[kLpcOrder];
+    float sentLsp[kLpcOrder], sentLpc[kLpcOrder];
     lspdiffdecode34Peln(lspCodes, sentLsp);
+    lsp_to_lpcPeln(sentLsp, sentLpc);
 
-    // Unvoiced frames keep the last voiced pitch: the noise bands stay put.
-    const int pitch = orvo::pitchCode(voicing > 0 || enc->prevPeriod <= 0 ? period : enc->prevPeriod);
+    const int voicing = std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1);
+    const int pitch = orvo::pitchCode(frame.period);
     const float sentPeriod = LutPitchPeln(pitch);
     const int N = harmonicCountPeln(sentPeriod);
-    float mag[kMaxHarmonics];
-    harmonicMagnitudes(h, sentLsp, 8000.0f / sentPeriod, N, mag);
-    const CodeRecord& code = pelnState(&enc->shadow)->code;
+    PelnState* st = pelnState(&enc->shadow);
+    // The residual against what the decoder will filter with: the shape
+    // also carries what the LSP quantisation missed.
+    float spectrum[kBins + 1], mag[kMaxHarmonics];
+    residualSpectrum(&st->fft, enc->fe.history, sentLpc, spectrum);
+    harmonicMagnitudes(spectrum, sentPeriod, N, mag);
     float bands[kMaxBands] = {};
-    bandShape(mag, N, 8000.0f / sentPeriod, code, voicing, bands);
+    bandShape(mag, N, 8000.0f / sentPeriod, st->code, voicing, bands);
     int16_t shape[kShapeStages];
-    quantiseShape(bands, voicing, code, shape);
+    quantiseShape(bands, voicing, st->code, shape);
 
     codes[0] = uint8_t(voicing);
     codes[1] = uint8_t(pitch);
     for (int k = 0; k < kLpcOrder; ++k) codes[2 + k] = uint8_t(lspCodes[k]);
     for (int s = 0; s < kShapeStages; ++s) codes[12 + s] = uint8_t(shape[s]);
-    codes[15] = uint8_t(chooseEnergy(enc, codes, rms));
-    decodeThrough(enc, codes, true);
+    codes[15] = uint8_t(chooseEnergy(enc, codes, an.level));
     if (info) {
-        info->period = period;
-        info->correlation = corr;
-        info->rms = rms;
+        info->period = an.period;
+        info->correlation = an.correlation;
+        info->rms = an.rms;
         std::copy(lsp, lsp + kLpcOrder, info->lsp);
         std::copy(bands, bands + kMaxBands, info->bands);
     }

@@ -1,13 +1,14 @@
 // The Peln encoder: 180 samples at 8000 Hz in, the sixteen field codes of
 // one packed frame out.  Pitch, voicing and the spectral envelope come from
-// the Orvo analysis; Peln adds the amplitudes of the pitch harmonics, sent
-// as a three-stage vector-quantised band shape, and chooses its energy code
-// closed loop through a private copy of the decoder.
+// the shared front end; Peln adds the spectrum of the predictor's residual
+// round each pitch harmonic, sent as a three-stage vector-quantised band
+// shape, and an energy code chosen against a model of the decoder's steady
+// output level.
 #pragma once
 
 #include <cstdint>
 
-#include "orvoenc.h"
+#include "frontend.h"
 #include "peln.h"
 #include "zefinternal.h"
 
@@ -18,13 +19,8 @@ constexpr int kEncHistory = orvo::kEncHistory;
 constexpr int kEncWindow = orvo::kEncLpcWindow;
 
 struct PelnEncoder {
-    float history[kEncHistory];    // DC-free input, newest last
-    float dcIn, dcOut;
-    float prevPeriod;              // last voiced period, 0 before the first
-    float prevLsp[kLpcOrder];      // fallback for a failed analysis
-    ZefControlBlock shadow;        // a private decoder that hears what we send
-    int16_t decoded[kBlock];
-    PelnState* snapshot;           // decoder state kept across a trial decode
+    orvo::FrontEnd fe;
+    ZefControlBlock shadow;        // decoder state whose tables the level model uses
     GuisetteState* guisette;       // the session's transformation, null for none
 };
 
@@ -47,5 +43,8 @@ void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]);
 // Band values of one voicing class to the three stage codes: the
 // combination whose shape (scale taken out) is nearest, searched in full.
 void quantiseShape(const float* bands, int voicingClass, const CodeRecord& code, int16_t stages[kShapeStages]);
+// Mean output power of the decoder per unit of energy when it keeps
+// decoding `codes` (the energy field is ignored).
+double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount]);
 
 }  // namespace zef::peln

@@ -1,0 +1,66 @@
+// The analysis front end that both encoders share: DC removal, pitch, a
+// voicing cut-off from the harmonicity of four frequency bands, the
+// ten-pole predictor and its line spectral pairs.
+#pragma once
+
+#include <cstdint>
+
+#include "guisetterouter.h"
+#include "orvotables.h"
+
+namespace zef::orvo {
+
+constexpr int kEncFrame = 180;
+constexpr int kEncHistory = 300;   // analysis span: longest pitch lag plus a frame
+constexpr int kEncLpcWindow = 240;
+constexpr int kVoicingBands = 4;   // 0-1, 1-2, 2-3 and 3-4 kHz
+constexpr float kSilenceRms = 6.0f;  // about -75 dBFS: sent as the quietest code
+static_assert(kGuisetteLpcOrder == kLpcOrder);
+
+struct FrontEnd {
+    float history[kEncHistory];              // DC-free input, newest last
+    float band[kVoicingBands][kEncHistory];  // the same through the band filters
+    float bandMemory[kVoicingBands][2][2];   // two biquads per band
+    float dcIn, dcOut;                       // DC blocker memory
+    float prevPeriod;                        // last voiced period, 0 before the first
+    float prevLsp[kLpcOrder];                // last good LSPs (Hz): fallback for a failed conversion
+};
+
+// Everything the open-loop analysis knows of one frame.  `frame` is the
+// hand-over point: pitch, voicing and predictor, before anything is quantised.
+struct FrameAnalysis {
+    AnalysedFrame frame;
+    int voicingCode;                   // 0..15, frame.voicing = voicingCode / 15
+    float rms;                         // of the new frame
+    float level;                       // RMS over the predictor's window: the level to send
+    float period;                      // analysed pitch period (samples, fractional)
+    float correlation;                 // normalised autocorrelation at the period
+    float bandStrength[kVoicingBands]; // the same per band
+};
+
+void initFrontEnd(FrontEnd* fe);
+// Takes in one frame and analyses the span that ends with it.
+void analyseFrame(FrontEnd* fe, const int16_t pcm[kEncFrame], FrameAnalysis* out);
+// The frame's LSPs from its (possibly transformed) predictor; the last good
+// ones when there is none or it does not convert.
+void frameLsp(FrontEnd* fe, const AnalysedFrame& frame, float lsp[kLpcOrder]);
+
+// The pieces, for tests.
+// Autocorrelation LPC of `n` (at most kEncHistory) samples (Hamming window,
+// lag window, bandwidth expansion): a[k] in A(z) = 1 - sum a_k z^-k.
+// Returns false for a silent or degenerate frame.
+bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]);
+// Line spectral pairs of A(z) in Hz, ascending.  Returns false when fewer
+// than ten were found.
+bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]);
+// Pitch period in samples to the nearest pitch code (Peln uses the same grid).
+int pitchCode(float period);
+// Fractional pitch period (16..125) and its normalised correlation over
+// the last `n` (at most kEncHistory) samples of x.
+float estimatePitch(const float* x, int n, float prevPeriod, float* correlation);
+// Voicing code from the full-band correlation and the band strengths: the
+// decoder's harmonics reach up to code * 248 Hz, so the code is where the
+// input stops being harmonic.
+int voicingCode(float correlation, const float bandStrength[kVoicingBands], float level);
+
+}  // namespace zef::orvo
