@@ -53,10 +53,12 @@ void envelope(const float a[kOrder], double power[kBins]) {
 }
 
 // Bins 0..128 of the warped envelope: bin j takes the power of bin
-// floor(j * warp), the last bin standing in for everything above it.
-void warpEnvelope(const double power[kBins], double warp, double warped[kBins + 1]) {
+// floor(j * warp), the last bin standing in for everything above it.  The
+// product is taken in single precision like the warp itself, so that
+// 10 * 0.7f gives bin 7 and not 6.
+void warpEnvelope(const double power[kBins], float warp, double warped[kBins + 1]) {
     for (int j = 0; j <= kBins; ++j) {
-        const double source = std::floor(j * warp);
+        const float source = std::floor(float(j) * warp);
         warped[j] = power[source >= kBins - 1 ? kBins - 1 : int(source)];
     }
 }
@@ -101,7 +103,7 @@ bool formantWarp(float a[kOrder], float warp) {
     if (!std::isfinite(warp) || !(warp > 0.0f) || !finitePredictor(a)) return false;
     double power[kBins], warped[kBins + 1], r[kOrder + 1];
     envelope(a, power);
-    warpEnvelope(power, double(warp), warped);
+    warpEnvelope(power, warp, warped);
     autocorrelation(warped, r);
     return durbin(r, a);
 }
