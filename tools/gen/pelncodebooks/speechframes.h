@@ -1,0 +1,35 @@
+// Training material of the shape-codebook trainer: the band shapes that the
+// Peln encoder measures on speech, with the voicing class of each frame.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pelntables.h"
+
+namespace pelnbooks {
+
+// One frame's measured band shape (mean 1 over the class's bands).
+struct ShapeSample {
+    int voicingClass;
+    float bands[zef::peln::kMaxBands];
+};
+
+// The .wav files named by `paths`: a directory stands for every *.wav in it
+// (not its subdirectories), a file for itself.  Sorted by full path, so the
+// order never depends on the file system.  Throws std::runtime_error when a
+// path cannot be read.
+std::vector<std::string> listWaveFiles(const std::vector<std::string>& paths);
+
+// Samples of an 8000 Hz, 16-bit, mono PCM WAVE file.  Throws
+// std::runtime_error with the file's name and the reason when the file is
+// malformed, truncated or of another format.
+std::vector<int16_t> readWave8k16Mono(const std::string& path);
+
+// Runs the encoder's analysis over `pcm` (a fresh encoder, whole frames) and
+// appends the shape of every frame whose level is above the encoder's
+// silence threshold.
+void collectShapes(const std::vector<int16_t>& pcm, std::vector<ShapeSample>& out);
+
+}  // namespace pelnbooks
