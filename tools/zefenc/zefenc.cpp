@@ -111,6 +111,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zefenc: cannot read %s: %s\n", o.in, std::strerror(errno));
         return 1;
     }
+    // Started, the library knows its Guisettes, so --guisette finds its preset.
+    ZEF_STARTUP startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.wSize = ZEF_STARTUP_SIZE;
+    zefStartup(&startup);
+
     KELVANE_DATA kd;
     std::memset(&kd, 0, sizeof kd);
     kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
@@ -132,6 +138,7 @@ int main(int argc, char** argv) {
     kd.wCompatibilityHeader = o.compat ? 1 : 0;
     if (!o.quiet) kd.lpCallback = progress;
     uint16_t err = cmpMirlaneCompress(&kd);
+    zefShutdown();
     if (err) {
         char text[ZEF_MESSAGE_SIZE];
         mlGetStringFromErrorN(err, kd.dwSecondaryError, text, sizeof text);
