@@ -208,15 +208,22 @@ float pushFrame(FrontEnd* fe, const int16_t pcm[kEncFrame]) {
     return rmsOf(frame, kEncFrame);
 }
 
-// Harmonicity of each band: its normalised correlation at the pitch period,
-// the best of the integer lags round the fractional one.
+// Harmonicity of each band: its normalised correlation with itself one
+// period earlier, the fractional delay made by linear interpolation (whose
+// loss of level within one narrow band the normalisation takes out).
 void bandStrengths(const FrontEnd* fe, float period, float strength[kVoicingBands]) {
-    const int lag = int(std::lround(period));
+    const int lag = std::clamp(int(period), kMinLag, kMaxLag - 1);
+    const float frac = std::clamp(period - float(lag), 0.0f, 1.0f);
     for (int b = 0; b < kVoicingBands; ++b) {
-        double best = 0.0;
-        for (int l = std::max(kMinLag, lag - 1); l <= std::min(kMaxLag, lag + 1); ++l)
-            best = std::max(best, correlationAt(fe->band[b], kEncHistory, kBandSpan, l));
-        strength[b] = float(best);
+        const float* y = fe->band[b];
+        double xy = 0, xx = 0, yy = 0;
+        for (int i = kEncHistory - kBandSpan; i < kEncHistory; ++i) {
+            const double d = (1.0f - frac) * y[i - lag] + frac * y[i - lag - 1];
+            xy += y[i] * d;
+            xx += double(y[i]) * y[i];
+            yy += d * d;
+        }
+        strength[b] = xx > 0 && yy > 0 ? float(std::max(0.0, xy / std::sqrt(xx * yy))) : 0.0f;
     }
 }
 
@@ -256,6 +263,10 @@ bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]) {
     double g = 1.0;
     for (int k = 0; k < kLpcOrder; ++k) a[k] = float(a[k] * (g *= 0.994));
     return true;
+}
+
+bool lpcFromAutocorrelation(const double r[kLpcOrder + 1], float a[kLpcOrder]) {
+    return r[0] > 0 && levinson(r, a) > 0.0;
 }
 
 bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]) {
@@ -317,14 +328,14 @@ int voicingCode(float correlation, const float bandStrength[kVoicingBands], floa
     if (level < kSilenceRms || correlation < 0.45f) return 0;
     // Each band counts as harmonic in proportion to its strength between
     // the two limits; the cut-off stops inside the first band that is not.
-    constexpr float kNoisy = 0.35f, kHarmonic = 0.75f, kBandHz = 1000.0f;
+    constexpr float kNoisy = 0.7f, kHarmonic = 0.98f, kBandHz = 1000.0f;
     float cutoff = 0.0f;
     for (int b = 0; b < kVoicingBands; ++b) {
         const float part = std::clamp((bandStrength[b] - kNoisy) / (kHarmonic - kNoisy), 0.0f, 1.0f);
         cutoff += part * kBandHz;
         if (part < 1.0f) break;
     }
-    return std::clamp(int(std::lround(cutoff / kHzPerVoicingCode)), 1, kVoicingCodes - 1);
+    return std::clamp(int(std::lround(cutoff / kHzPerVoicingCode)), 0, kVoicingCodes - 1);
 }
 
 void analyseFrame(FrontEnd* fe, const int16_t pcm[kEncFrame], FrameAnalysis* out) {

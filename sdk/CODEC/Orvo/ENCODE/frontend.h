@@ -50,6 +50,9 @@ void frameLsp(FrontEnd* fe, const AnalysedFrame& frame, float lsp[kLpcOrder]);
 // lag window, bandwidth expansion): a[k] in A(z) = 1 - sum a_k z^-k.
 // Returns false for a silent or degenerate frame.
 bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]);
+// Predictor of an autocorrelation sequence (lags 0..10) by Levinson-Durbin;
+// false when it is not positive definite.
+bool lpcFromAutocorrelation(const double r[kLpcOrder + 1], float a[kLpcOrder]);
 // Line spectral pairs of A(z) in Hz, ascending.  Returns false when fewer
 // than ten were found.
 bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]);

@@ -64,11 +64,10 @@ void harmonicMagnitudes(const float* power, float period, int count, float* mag)
 
 // The harmonic magnitudes read as a line through (h * f0, mag[h]), flat
 // beyond both ends, sampled at the class's band frequencies; mean 1.
-void bandShape(const float* mag, int count, float f0, const CodeRecord& code, int cls, float* bands) {
-    const int B = code.bandCount[cls];
+void sampledShape(const float* mag, int count, float f0, const float* freq, int B, float* bands) {
     double sum = 0;
     for (int j = 0; j < B; ++j) {
-        const double pos = code.bandFreq[cls][j] / f0 - 1.0;  // harmonic index, fractional
+        const double pos = freq[j] / f0 - 1.0;  // harmonic index, fractional
         float v;
         if (count <= 0) v = 1.0f;
         else if (pos <= 0) v = mag[0];
@@ -83,6 +82,129 @@ void bandShape(const float* mag, int count, float f0, const CodeRecord& code, in
     for (int j = 0; j < B; ++j) bands[j] = sum > 0 ? float(bands[j] * B / sum) : 1.0f;
 }
 
+// How the decoder rebuilds harmonic amplitudes from band values: each
+// harmonic is a blend of at most two neighbouring bands (a straight line
+// from 0 Hz to the first band, between bands, and down to 0 at 4000 Hz
+// after the last).  Returns the first band; *w0, *w1 weigh it and the next.
+int bandBlend(const float* freq, int B, float f, float* w0, float* w1) {
+    const float first = freq[0], last = freq[B - 1];
+    *w1 = 0.0f;
+    if (f <= first) {
+        *w0 = f / first;
+        return 0;
+    }
+    if (f >= last) {
+        *w0 = std::max(0.0f, (4000.0f - f) / (4000.0f - last));
+        return B - 1;
+    }
+    int j = 1;
+    while (j < B - 1 && !(f < freq[j])) ++j;
+    *w1 = (f - freq[j - 1]) / (freq[j] - freq[j - 1]);
+    *w0 = 1.0f - *w1;
+    return j - 1;
+}
+
+// The decoder weighs each harmonic by how near it lies to a formant peak
+// (and renormalises the sum): divide that weight out beforehand.
+void undoEnhancement(PelnState* st, const float a[kLpcOrder], float voicing, float period, int count, float* mag) {
+    float weight[kMaxHarmonics];
+    std::fill(weight, weight + kMaxHarmonics, 1.0f);
+    enhancePeln(a, Pv_Table[std::clamp(int(std::lround(voicing * 15)), 0, 15)], period, count, weight, st);
+    double mean = 0;
+    for (int h = 0; h < count; ++h) mean += mag[h] /= std::max(weight[h], 1e-3f);
+    mean = count > 0 ? mean / count : 0.0;
+    for (int h = 0; h < count && mean > 0; ++h) mag[h] = float(mag[h] / mean);
+}
+
+// The unquantised band values that fit best, pulled slightly towards the
+// sampled shape `bands` (which they replace) where harmonics say little;
+// mean 1.  Solved as the tridiagonal system it is.
+void fittedShape(const ShapeFit& fit, float* bands) {
+    const int B = fit.bands;
+    double peak = 0;
+    for (int j = 0; j < B; ++j) peak = std::max(peak, fit.diag[j]);
+    if (!(peak > 0)) return;
+    const double ridge = 0.01 * peak;
+    double c[kMaxBands], d[kMaxBands];
+    for (int j = 0; j < B; ++j) {
+        double diag = fit.diag[j] + ridge, rhs = fit.target[j] + ridge * bands[j];
+        if (j > 0) {
+            const double m = fit.off[j - 1] / d[j - 1];
+            diag -= m * fit.off[j - 1];
+            rhs -= m * c[j - 1];
+        }
+        d[j] = diag;
+        c[j] = rhs;
+    }
+    double v[kMaxBands], sum = 0;
+    for (int j = B - 1; j >= 0; --j) {
+        v[j] = (c[j] - (j + 1 < B ? fit.off[j] * v[j + 1] : 0.0)) / d[j];
+        sum += v[j];
+    }
+    if (!(sum > 0)) return;
+    for (int j = 0; j < B; ++j) bands[j] = float(v[j] * B / sum);
+}
+
+}  // namespace
+
+void buildShapeFit(const float* mag, int count, float f0, const float* freq, int B, ShapeFit* fit) {
+    *fit = ShapeFit{};
+    fit->bands = B;
+    double mean = 0;
+    for (int h = 0; h < count; ++h) mean += mag[h];
+    mean = count > 0 ? mean / count : 0.0;
+    if (!(mean > 0)) return;
+    for (int h = 0; h < count; ++h) {
+        float w0, w1;
+        const int j = bandBlend(freq, B, float(h + 1) * f0, &w0, &w1);
+        // Errors relative to each harmonic (near the log-spectral error),
+        // with a floor so that a near-empty harmonic does not dominate.
+        const double scale = 1.0 / (mag[h] + 0.1 * mean);
+        const double a0 = w0 * scale, a1 = w1 * scale;
+        fit->diag[j] += a0 * a0;
+        fit->target[j] += a0;
+        if (j + 1 < B) {
+            fit->diag[j + 1] += a1 * a1;
+            fit->off[j] += a0 * a1;
+            fit->target[j + 1] += a1;
+        }
+    }
+}
+
+double shapeScore(const ShapeFit& fit, const float* v) {
+    double vc = 0, vgv = 0;
+    for (int j = 0; j < fit.bands; ++j) {
+        vc += v[j] * fit.target[j];
+        vgv += fit.diag[j] * v[j] * v[j];
+        if (j + 1 < fit.bands) vgv += 2 * fit.off[j] * v[j] * v[j + 1];
+    }
+    return vc > 0 && vgv > 0 ? vc * vc / vgv : 0.0;
+}
+
+void quantiseShape(const ShapeFit& fit, int cls, const CodeRecord& code, int16_t stages[kShapeStages]) {
+    const int B = code.bandCount[cls];
+    const float* const* book = code.shapeBooks[cls];
+    double best = -1.0;
+    std::fill(stages, stages + kShapeStages, int16_t(0));
+    for (int i = 0; i < kShapeVectors; ++i)
+        for (int j = 0; j < kShapeVectors; ++j) {
+            float partial[kMaxBands];
+            for (int n = 0; n < B; ++n) partial[n] = book[0][i * B + n] + book[1][j * B + n];
+            for (int l = 0; l < kShapeVectors; ++l) {
+                float v[kMaxBands];
+                // Negative band values would be clipped where they are blended.
+                for (int n = 0; n < B; ++n) v[n] = std::max(0.0f, partial[n] + book[2][l * B + n]);
+                const double score = shapeScore(fit, v);
+                if (score > best) {
+                    best = score;
+                    stages[0] = int16_t(i), stages[1] = int16_t(j), stages[2] = int16_t(l);
+                }
+            }
+        }
+}
+
+namespace {
+
 // 1 / |A|^2 of the synthesis filter on bins 0 .. 128.
 void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]) {
     float re[kFft256Size] = {1.0f}, im[kFft256Size] = {};
@@ -96,6 +218,28 @@ float powerAt(const float power[kBins + 1], double hz) {
     const double bin = std::clamp(hz / kHzPerBin, 0.0, double(kBins));
     const int i = std::min(int(bin), kBins - 1);
     return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
+}
+
+// The decoder's harmonics fall linearly from the class's top band frequency
+// to nothing at 4000 Hz.  A predictor refitted to its own envelope raised
+// by the inverse of that fall (at most 10 dB) brings the top back.
+void compensateTopFall(const Fft256Tables* fft, const float a[kLpcOrder], float topHz, float out[kLpcOrder]) {
+    static const auto cosines = [] {
+        struct { float c[kFft256Size]; } t{};
+        for (int i = 0; i < kFft256Size; ++i) t.c[i] = float(std::cos(2 * kPi * i / kFft256Size));
+        return t;
+    }();
+    float power[kBins + 1];
+    filterPower(fft, a, power);
+    double r[kLpcOrder + 1] = {};
+    for (int b = 0; b <= kBins; ++b) {
+        const double hz = b * kHzPerBin;
+        const double fall = hz <= topHz ? 1.0 : std::max(0.2, (4000.0 - hz) / (4000.0 - topHz));
+        const double p = power[b] / (fall * fall) * (b == 0 || b == kBins ? 1.0 : 2.0);
+        for (int k = 0; k <= kLpcOrder; ++k) r[k] += p * cosines.c[(b * k) % kFft256Size];
+    }
+    r[0] *= 1.0001;
+    if (!orvo::lpcFromAutocorrelation(r, out)) std::copy(a, a + kLpcOrder, out);
 }
 
 int chooseEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount], float level) {
@@ -148,38 +292,6 @@ void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
     }
 }
 
-void quantiseShape(const float* bands, int cls, const CodeRecord& code, int16_t stages[kShapeStages]) {
-    const int B = code.bandCount[cls];
-    const float* const* book = code.shapeBooks[cls];
-    double bestErr = HUGE_VAL;
-    std::fill(stages, stages + kShapeStages, int16_t(0));
-    for (int i = 0; i < kShapeVectors; ++i)
-        for (int j = 0; j < kShapeVectors; ++j) {
-            float partial[kMaxBands];
-            for (int n = 0; n < B; ++n) partial[n] = book[0][i * B + n] + book[1][j * B + n];
-            for (int l = 0; l < kShapeVectors; ++l) {
-                float v[kMaxBands];
-                double sum = 0;
-                for (int n = 0; n < B; ++n) {
-                    // The decoder clips negative band values to zero.
-                    v[n] = std::max(0.0f, partial[n] + book[2][l * B + n]);
-                    sum += v[n];
-                }
-                if (!(sum > 0)) continue;
-                const double scale = B / sum;
-                double err = 0;
-                for (int n = 0; n < B; ++n) {
-                    const double d = v[n] * scale - bands[n];
-                    err += d * d;
-                }
-                if (err < bestErr) {
-                    bestErr = err;
-                    stages[0] = int16_t(i), stages[1] = int16_t(j), stages[2] = int16_t(l);
-                }
-            }
-        }
-}
-
 PelnEncoder* newPelnEncoder() {
     auto* enc = static_cast<PelnEncoder*>(static_cast<void*>(VectorCHR(sizeof(PelnEncoder))));
     orvo::initFrontEnd(&enc->fe);
@@ -207,28 +319,37 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     // quantised yet: a voice transformation would change an.frame now.
     const AnalysedFrame& frame = an.frame;
 
+    const int voicing = std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1);
+    PelnState* st = pelnState(&enc->shadow);
+    AnalysedFrame sent = frame;
+    if (sent.haveLpc) compensateTopFall(&st->fft, frame.a, BarkCntl[voicing].topHz, sent.a);
     float lsp[kLpcOrder];
-    orvo::frameLsp(&enc->fe, frame, lsp);
+    orvo::frameLsp(&enc->fe, sent, lsp);
     int16_t lspCodes[kLpcOrder];
     quantiseLspPeln(lsp, lspCodes);
     float sentLsp[kLpcOrder], sentLpc[kLpcOrder];
     lspdiffdecode34Peln(lspCodes, sentLsp);
     lsp_to_lpcPeln(sentLsp, sentLpc);
 
-    const int voicing = std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1);
     const int pitch = orvo::pitchCode(frame.period);
     const float sentPeriod = LutPitchPeln(pitch);
     const int N = harmonicCountPeln(sentPeriod);
-    PelnState* st = pelnState(&enc->shadow);
     // The residual against what the decoder will filter with: the shape
     // also carries what the LSP quantisation missed.
     float spectrum[kBins + 1], mag[kMaxHarmonics];
     residualSpectrum(&st->fft, enc->fe.history, sentLpc, spectrum);
     harmonicMagnitudes(spectrum, sentPeriod, N, mag);
+    undoEnhancement(st, sentLpc, frame.voicing, sentPeriod, N, mag);
+    const float f0 = 8000.0f / sentPeriod;
+    const int B = st->code.bandCount[voicing];
+    const float* freq = st->code.bandFreq[voicing];
+    ShapeFit fit;
+    buildShapeFit(mag, N, f0, freq, B, &fit);
     float bands[kMaxBands] = {};
-    bandShape(mag, N, 8000.0f / sentPeriod, st->code, voicing, bands);
+    sampledShape(mag, N, f0, freq, B, bands);
+    fittedShape(fit, bands);
     int16_t shape[kShapeStages];
-    quantiseShape(bands, voicing, st->code, shape);
+    quantiseShape(fit, voicing, st->code, shape);
 
     codes[0] = uint8_t(voicing);
     codes[1] = uint8_t(pitch);

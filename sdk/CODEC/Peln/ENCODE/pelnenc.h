@@ -40,9 +40,20 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
 // The pieces, for tests.
 // LSPs in Hz to the ten codes, each step chosen against the decoded LSP below.
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]);
-// Band values of one voicing class to the three stage codes: the
-// combination whose shape (scale taken out) is nearest, searched in full.
-void quantiseShape(const float* bands, int voicingClass, const CodeRecord& code, int16_t stages[kShapeStages]);
+// Fitting the decoder's harmonic amplitudes (band values blended between
+// neighbouring band frequencies) to measured ones, as a weighted least-squares
+// problem: score(v) = (v . target)^2 / (v' G v), G tridiagonal.
+struct ShapeFit {
+    int bands;
+    double target[kMaxBands];
+    double diag[kMaxBands];
+    double off[kMaxBands];        // G[j][j + 1]
+};
+void buildShapeFit(const float* mag, int count, float f0, const float* bandFreq, int bands, ShapeFit* fit);
+// How well band values v (any scale) rebuild the magnitudes: higher is better.
+double shapeScore(const ShapeFit& fit, const float* v);
+// The three stage codes of a voicing class whose sum scores best, searched in full.
+void quantiseShape(const ShapeFit& fit, int voicingClass, const CodeRecord& code, int16_t stages[kShapeStages]);
 // Mean output power of the decoder per unit of energy when it keeps
 // decoding `codes` (the energy field is ignored).
 double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount]);
