@@ -241,6 +241,11 @@ TEST(DataOutput, PartlyFilledCodedByteIsCarriedAndWrittenAtTheEnd) {
     s.cb()->wBitPosition = 2;
     s.out()->wEnd = 1;
     ASSERT_EQ(s.closeOutput(), 0);
-    // padded to whole blocks of the stream (its block alignment is 2)
-    EXPECT_EQ(readBytes(name), (Bytes{0x11, 0x22, 0x33, 0xF5, 0x03, 0x00}));
+    // after the raw stream's 56-byte "ZEF!" header, padded to whole blocks
+    // of the stream (its block alignment is 2)
+    const Bytes file = readBytes(name);
+    ASSERT_EQ(file.size(), 56u + 6u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 4), (Bytes{'Z', 'E', 'F', '!'}));
+    EXPECT_EQ(Bytes(file.begin() + 56, file.end()), (Bytes{0x11, 0x22, 0x33, 0xF5, 0x03, 0x00}));
+    EXPECT_EQ(file[52], 6);  // the "ZEFd" size, written at the end
 }
