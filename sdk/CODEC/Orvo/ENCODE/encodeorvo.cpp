@@ -119,8 +119,9 @@ void encodeOrvoFrame(OrvoEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     FrameAnalysis an;
     analyseFrame(&enc->fe, pcm, &an);
     // Pitch, voicing and predictor are all known here and nothing is
-    // quantised yet: a voice transformation would change an.frame now.
-    const AnalysedFrame& frame = an.frame;
+    // quantised yet: the session's voice transformation changes them now.
+    AnalysedFrame& frame = an.frame;
+    if (enc->guisette) GuisetteRouter24(enc->guisette, &frame);
 
     float lsp[kLpcOrder];
     frameLsp(&enc->fe, frame, lsp);

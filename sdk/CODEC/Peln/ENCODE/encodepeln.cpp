@@ -316,8 +316,9 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     orvo::FrameAnalysis an;
     orvo::analyseFrame(&enc->fe, pcm, &an);
     // Pitch, voicing and predictor are all known here and nothing is
-    // quantised yet: a voice transformation would change an.frame now.
-    const AnalysedFrame& frame = an.frame;
+    // quantised yet: the session's voice transformation changes them now.
+    AnalysedFrame& frame = an.frame;
+    if (enc->guisette) GuisetteRouterPeln(enc->guisette, &frame);
 
     const int voicing = std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1);
     PelnState* st = pelnState(&enc->shadow);
