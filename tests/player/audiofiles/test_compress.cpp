@@ -35,7 +35,7 @@ void le(Bytes& b, uint32_t v, int n) { for (int i = 0; i < n; ++i) b.push_back(u
 
 Bytes pcmWave(const std::vector<int16_t>& x, uint32_t rate) {
     Bytes b;
-    auto id = [&](const char* t) { b.insert(b.end(), t, t + 4); };
+    auto id = [&](const char* t) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(t[i])); };
     id("RIFF"); le(b, uint32_t(36 + 2 * x.size()), 4); id("WAVE");
     id("fmt "); le(b, 16, 4); le(b, 1, 2); le(b, 1, 2); le(b, rate, 4); le(b, rate * 2, 4); le(b, 2, 2); le(b, 16, 2);
     id("data"); le(b, uint32_t(2 * x.size()), 4);
