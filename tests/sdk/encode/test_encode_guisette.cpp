@@ -1,6 +1,7 @@
 // Guisettes in the compression session: the session's number selects the
-// transformation the encoder applies and goes into the file; an unknown
-// number fails the set-up.
+// transformation the encoder applies and goes into the file, an unknown
+// number fails the set-up, and a transposition is heard in the decoded
+// speech.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,6 +94,33 @@ bool holdsGuisetteChunk(const std::vector<uint8_t>& zef, uint16_t number) {
     return std::search(zef.begin(), zef.end(), std::begin(chunk), std::end(chunk)) != zef.end();
 }
 
+// Fundamental frequency of x by normalised autocorrelation over lags of
+// 16..125 samples: the shortest lag whose peak comes within 10 % of the
+// best (so that a multiple of the period is not taken), refined by a
+// parabola through its neighbours.
+double fundamental(const std::vector<int16_t>& x, size_t from, size_t to) {
+    auto corr = [&](int lag) {
+        double xy = 0, xx = 0, yy = 0;
+        for (size_t i = from; i + size_t(lag) < to; ++i) {
+            xy += double(x[i]) * x[i + size_t(lag)];
+            xx += double(x[i]) * x[i];
+            yy += double(x[i + size_t(lag)]) * x[i + size_t(lag)];
+        }
+        return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
+    };
+    std::vector<double> r(127, 0.0);
+    for (int lag = 15; lag <= 126; ++lag) r[size_t(lag)] = corr(lag);
+    const double best = *std::max_element(r.begin() + 16, r.begin() + 126);
+    for (int lag = 16; lag <= 125; ++lag) {
+        const double a = r[size_t(lag - 1)], b = r[size_t(lag)], c = r[size_t(lag + 1)];
+        if (b >= a && b >= c && b >= 0.9 * best) {
+            const double shift = (a - 2 * b + c) != 0 ? 0.5 * (a - c) / (a - 2 * b + c) : 0.0;
+            return 8000.0 / (lag + shift);
+        }
+    }
+    return 0.0;
+}
+
 }  // namespace
 
 TEST_F(GuisetteCompression, SessionNumberLoadsTheTransformationAndIsWrittenToTheFile) {
@@ -142,4 +170,29 @@ TEST_F(GuisetteCompression, UnknownNumberFailsTheSetUp) {
     EXPECT_EQ(cmpMirlaneCompress(&kd), ZEFERR_GUII_UNKNOWN_GUISETTE);
     EXPECT_EQ(kd.dwSecondaryError, 999u);
     EXPECT_EQ(kd.lpControlBlock, nullptr);  // nothing left attached
+}
+
+// The encoder transposes every frame's pitch by the state's factor: at
+// amount 255 ten semitones, so a 120 Hz vowel decodes at 120 * 2^(10/12).
+// No catalogue preset is a plain transposition, so the state is set in the
+// open session before any frame is coded.
+TEST_F(GuisetteCompression, TranspositionAt255RaisesTheDecodedPitchByTenSemitones) {
+    std::vector<int16_t> pcm = vowel(120.0, 8000);
+    std::vector<uint8_t> out;
+    KELVANE_DATA kd = rawInput(pcm, out);
+    ASSERT_EQ(cmpZefInit(&kd), 0);
+    ASSERT_EQ(SetGuisette(&controlBlock(&kd)->guisette, 4, 255), 0);
+    ASSERT_EQ(cmpZefConvert(&kd), 0);
+    const size_t used = kd.dwOutputBytesUsed;
+    kd.lpOutputLocation = out.data() + used;
+    kd.dwOutputSize = uint32_t(out.size() - used);
+    kd.dwOutputBytesUsed = 0;
+    ASSERT_EQ(cmpZefFree(&kd), 0);
+    out.resize(used + kd.dwOutputBytesUsed);
+
+    const std::vector<int16_t> decoded = decode(out);
+    ASSERT_GE(decoded.size(), 7000u);
+    EXPECT_NEAR(fundamental(pcm, 2000, 7000), 120.0, 1.0);  // the measure itself
+    const double expected = 120.0 * std::pow(2.0, 10.0 / 12.0);
+    EXPECT_NEAR(fundamental(decoded, 2000, 7000), expected, 0.02 * expected);
 }
