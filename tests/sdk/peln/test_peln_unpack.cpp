@@ -167,36 +167,6 @@ TEST(PelnUnpack, ShapeWithNoPositiveBandGivesAFlatSpectrum) {
     for (int k = N; k < peln::kMaxHarmonics; ++k) EXPECT_EQ(frame.amp[k], 0.0f);
 }
 
-TEST(PelnCodebooks, KeepTheFixedValuesAndStayPositive) {
-    EXPECT_EQ(peln::Amp0_3x3x10[0], 0.3211426f);
-    EXPECT_EQ(peln::Amp0_3x3x10[1], 0.31624857f);
-    EXPECT_EQ(peln::Amp0_3x3x10[2], 0.2522126f);
-    EXPECT_EQ(peln::Amp0_3x3x10[3], 0.36141238f);
-    EXPECT_EQ(peln::Amp0_3x3x10[80], -0.023341214f);
-    EXPECT_EQ(peln::Amp0_3x3x10[81], -0.005232274f);
-    Decoder d;
-    const peln::CodeRecord& code = d.state().code;
-    for (int k = 0; k < peln::kVoicingClasses; ++k) {
-        const int B = code.bandCount[k];
-        const float* const* stage = code.shapeBooks[k];
-        for (int n = 0; n < B; ++n) {
-            float lowest = 0.0f, largestCorrection = 0.0f;
-            for (int s = 0; s < 3; ++s) {
-                float least = 1e9f;
-                for (int v = 0; v < 8; ++v) {
-                    least = std::min(least, stage[s][v * B + n]);
-                    if (s > 0) largestCorrection = std::max(largestCorrection, std::fabs(stage[s][v * B + n]));
-                }
-                lowest += least;
-            }
-            EXPECT_GT(lowest, 0.0f) << "class " << k << " band " << n;
-            EXPECT_LT(largestCorrection, 0.05f) << "class " << k << " band " << n;
-        }
-        // Voiced classes fall towards the high bands.
-        for (int v = 0; v < 8 && k >= 11; ++v) EXPECT_LT(stage[0][v * B + B - 1], stage[0][v * B]) << k << " " << v;
-    }
-}
-
 TEST(PelnPitchShift, RelativeAndAbsoluteShiftsOfVoicedFrames) {
     Decoder d;
     for (int i = 0; i < 6; ++i) unpack(d, pelntest::voicedFrame(60));

@@ -34,5 +34,5 @@ done
 
 "$trainer" --iterations 40 \
   --command "tools/gen/pelncodebooks/train.sh BUILD_DIR WORK_DIR > sdk/CODEC/Peln/PACK/pelncodebooks.cpp" \
-  --origin "make_training_speech.sh (40 sentences, 12 voices) and the odd-numbered sentences of the standard make-speech.sh set" \
+  --origin "make_training_speech.sh (40 sentences, 12 voices) and the odd-numbered sentences of make-speech.sh" \
   --eval "$work/standard-even" "$work/train" "$work/standard-odd"
