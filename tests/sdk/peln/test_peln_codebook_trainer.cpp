@@ -84,6 +84,63 @@ TEST(ShapeTrainer, LearnsHeldValuesStayAndRunsRepeat) {
     EXPECT_EQ(again.values, book.values);
 }
 
+TEST(ShapeTrainer, FitTrainingMinimisesTheEncodersOwnScore) {
+    // Harmonics of random periods rebuilt by the decoder from a known book,
+    // with a little noise, scored as the encoder scores them.
+    using namespace zef::peln;
+    constexpr int kClass = 3;  // ten bands
+    CodeRecord code{};
+    initQuanPeln(&code);
+    std::mt19937 rng(5);
+    const Book truth = randomBook(rng);
+    std::uniform_int_distribution<int> pick(0, 7);
+    std::uniform_real_distribution<float> period(20.0f, 120.0f);
+    std::normal_distribution<float> noise(1.0f, 0.05f);
+    std::vector<ShapeFit> fitData(1200);
+    std::vector<std::vector<float>> shapes;
+    for (ShapeFit& fit : fitData) {
+        const int16_t stages[3] = {int16_t(pick(rng)), int16_t(pick(rng)), int16_t(pick(rng))};
+        std::vector<float> bands(kBands);
+        float sum = 0.0f;
+        for (int n = 0; n < kBands; ++n)
+            sum += bands[size_t(n)] = std::max(0.0f, truth.vec(0, stages[0])[n] + truth.vec(1, stages[1])[n] +
+                                                         truth.vec(2, stages[2])[n]);
+        const float p = period(rng), f0 = 8000.0f / p;
+        const int N = harmonicCountPeln(p);
+        float freq[kMaxHarmonics], amp[kMaxHarmonics];
+        for (int h = 0; h < N; ++h) freq[h] = float(h + 1) * f0;
+        VocInt4kVecPeln(code.bandFreq[kClass], bands.data(), kBands, freq, amp, N);
+        for (int h = 0; h < N; ++h) amp[h] = std::max(amp[h] * noise(rng), 1e-3f);
+        buildShapeFit(amp, N, f0, code.bandFreq[kClass], kBands, &fit);
+        for (float& x : bands) x = x * kBands / sum;
+        shapes.push_back(bands);
+    }
+    std::vector<const float*> targets;
+    pelnbooks::Fits fits;
+    for (size_t i = 0; i < shapes.size(); ++i) targets.push_back(shapes[i].data()), fits.push_back(&fitData[i]);
+
+    pelnbooks::TrainOptions o;
+    o.iterations = 8;
+    pelnbooks::TrainReport r;
+    const Book byFit = pelnbooks::trainBook(targets, kBands, kFixed, o, &r, &fits);
+    const Book byShape = pelnbooks::trainBook(targets, kBands, kFixed, o, nullptr);
+    for (const auto& f : kFixed) EXPECT_EQ(byFit.vec(f.stage, f.vector)[f.band], f.value);
+    EXPECT_NEAR(r.finalError, pelnbooks::meanFitError(byFit, fits), 1e-12);
+    EXPECT_LT(r.finalError, r.initialError);
+    EXPECT_LT(r.finalError, pelnbooks::meanFitError(byShape, fits));
+
+    // The trainer's search is the encoder's: same codes on every frame.
+    const float* stagesOf[3] = {byFit.vec(0, 0), byFit.vec(1, 0), byFit.vec(2, 0)};
+    for (int s = 0; s < 3; ++s) code.shapeBooks[kClass][s] = stagesOf[s];
+    for (size_t i = 0; i < fitData.size(); i += 7) {
+        int16_t got[3];
+        quantiseShape(fitData[i], kClass, code, got);
+        const pelnbooks::Choice c = pelnbooks::nearestFit(byFit, fitData[i]);
+        ASSERT_TRUE(c.found);
+        for (int s = 0; s < 3; ++s) EXPECT_EQ(got[s], c.code[size_t(s)]) << "frame " << i;
+    }
+}
+
 TEST(ShapeTrainer, SearchSkipsCombinationsWithNothingLeftAfterClipping) {
     Book b(kBands);
     for (int n = 0; n < kBands; ++n) {

@@ -220,7 +220,141 @@ void updateStages(Book& book, const std::vector<const float*>& targets, const st
     }
 }
 
+double assignAllFit(const Book& book, const Fits& fits, std::vector<Choice>& choices) {
+    choices.resize(fits.size());
+    double total = 0;
+    for (size_t i = 0; i < fits.size(); ++i) {
+        choices[i] = nearestFit(book, *fits[i]);
+        total += choices[i].error;
+    }
+    return fits.empty() ? 0.0 : total / double(fits.size());
+}
+
+// Solves m x = rhs (n unknowns, m row-major n x n) by elimination with
+// partial pivoting; false when singular.
+bool solve(std::vector<double>& m, std::vector<double>& rhs, int n) {
+    for (int c = 0; c < n; ++c) {
+        int p = c;
+        for (int r = c + 1; r < n; ++r)
+            if (std::fabs(m[size_t(r * n + c)]) > std::fabs(m[size_t(p * n + c)])) p = r;
+        if (!(std::fabs(m[size_t(p * n + c)]) > 1e-300)) return false;
+        if (p != c) {
+            for (int k = 0; k < n; ++k) std::swap(m[size_t(c * n + k)], m[size_t(p * n + k)]);
+            std::swap(rhs[size_t(c)], rhs[size_t(p)]);
+        }
+        for (int r = c + 1; r < n; ++r) {
+            const double f = m[size_t(r * n + c)] / m[size_t(c * n + c)];
+            for (int k = c; k < n; ++k) m[size_t(r * n + k)] -= f * m[size_t(c * n + k)];
+            rhs[size_t(r)] -= f * rhs[size_t(c)];
+        }
+    }
+    for (int r = n - 1; r >= 0; --r) {
+        double x = rhs[size_t(r)];
+        for (int k = r + 1; k < n; ++k) x -= m[size_t(r * n + k)] * rhs[size_t(k)];
+        rhs[size_t(r)] = x / m[size_t(r * n + r)];
+    }
+    return true;
+}
+
+// Each stage in turn: every vector u minimises the encoder's error over its
+// frames, sum of (g^2 (u + rest)' G (u + rest) - 2 g (u + rest) . t) / N at
+// each frame's matched scale g (rest: the other two stages' vectors),
+// with a light pull towards its old value for bands its frames hardly see.
+void updateStagesFit(Book& book, const Fits& fits, const std::vector<Choice>& choices, const std::vector<bool>& held) {
+    const int B = book.bands;
+    for (int s = 0; s < kStages; ++s) {
+        std::vector<std::vector<double>> m(kVectors, std::vector<double>(size_t(B * B), 0.0));
+        std::vector<std::vector<double>> rhs(kVectors, std::vector<double>(size_t(B), 0.0));
+        std::vector<int> count(kVectors, 0);
+        for (size_t i = 0; i < fits.size(); ++i) {
+            const Choice& c = choices[i];
+            if (!c.found) continue;
+            const zef::peln::ShapeFit& f = *fits[i];
+            const int v = c.code[size_t(s)];
+            ++count[size_t(v)];
+            const double w = 1.0 / f.harmonics, g = c.gain;
+            double rest[kMaxBands];
+            for (int n = 0; n < B; ++n) {
+                rest[n] = 0;
+                for (int o = 0; o < kStages; ++o)
+                    if (o != s) rest[n] += book.vec(o, c.code[size_t(o)])[n];
+            }
+            for (int n = 0; n < B; ++n) {
+                double grest = f.diag[n] * rest[n];
+                if (n > 0) grest += f.off[n - 1] * rest[n - 1];
+                if (n + 1 < B) grest += f.off[n] * rest[n + 1];
+                rhs[size_t(v)][size_t(n)] += w * (g * f.target[n] - g * g * grest);
+                m[size_t(v)][size_t(n * B + n)] += w * g * g * f.diag[n];
+                if (n + 1 < B) {
+                    m[size_t(v)][size_t(n * B + n + 1)] += w * g * g * f.off[n];
+                    m[size_t(v)][size_t((n + 1) * B + n)] += w * g * g * f.off[n];
+                }
+            }
+        }
+        for (int v = 0; v < kVectors; ++v) {
+            if (!count[size_t(v)]) continue;
+            std::vector<double>& a = m[size_t(v)];
+            std::vector<double>& b = rhs[size_t(v)];
+            double trace = 0;
+            for (int n = 0; n < B; ++n) trace += a[size_t(n * B + n)];
+            const double ridge = 1e-3 * trace / B + 1e-12;
+            float* u = book.vec(s, v);
+            for (int n = 0; n < B; ++n) {
+                a[size_t(n * B + n)] += ridge;
+                b[size_t(n)] += ridge * u[n];
+            }
+            // A held value is an equation of its own: u[n] = value.
+            for (int n = 0; n < B; ++n) {
+                if (!held[size_t((s * kVectors + v) * B + n)]) continue;
+                for (int r = 0; r < B; ++r) {
+                    if (r == n) continue;
+                    b[size_t(r)] -= a[size_t(r * B + n)] * u[n];
+                    a[size_t(r * B + n)] = 0;
+                }
+                for (int k = 0; k < B; ++k) a[size_t(n * B + k)] = k == n ? 1.0 : 0.0;
+                b[size_t(n)] = u[n];
+            }
+            if (!solve(a, b, B)) continue;
+            for (int n = 0; n < B; ++n)
+                if (!held[size_t((s * kVectors + v) * B + n)]) u[n] = float(b[size_t(n)]);
+        }
+    }
+}
+
 }  // namespace
+
+Choice nearestFit(const Book& book, const zef::peln::ShapeFit& fit) {
+    const int B = book.bands;
+    Choice best;
+    double bestScore = 0;
+    if (fit.harmonics <= 0) return best;
+    for (int i = 0; i < kVectors; ++i)
+        for (int j = 0; j < kVectors; ++j) {
+            float ab[kMaxBands];
+            for (int n = 0; n < B; ++n) ab[n] = book.vec(0, i)[n] + book.vec(1, j)[n];
+            for (int l = 0; l < kVectors; ++l) {
+                float v[kMaxBands];
+                for (int n = 0; n < B; ++n) v[n] = std::max(0.0f, ab[n] + book.vec(2, l)[n]);
+                const double score = zef::peln::shapeScore(fit, v);
+                if (score > bestScore) {
+                    bestScore = score;
+                    double vt = 0, vgv = 0;
+                    for (int n = 0; n < B; ++n) {
+                        vt += v[n] * fit.target[n];
+                        vgv += fit.diag[n] * v[n] * v[n] + (n + 1 < B ? 2 * fit.off[n] * v[n] * v[n + 1] : 0.0);
+                    }
+                    best = {{i, j, l}, 1.0 - score / fit.harmonics, vt / vgv, true};
+                }
+            }
+        }
+    if (!best.found) best.error = 1.0;
+    return best;
+}
+
+double meanFitError(const Book& book, const Fits& fits) {
+    std::vector<Choice> choices;
+    return assignAllFit(book, fits, choices);
+}
 
 Choice nearest(const Book& book, const float* target) {
     const int B = book.bands;
@@ -267,17 +401,21 @@ int silentCombinations(const Book& book) {
 }
 
 Book trainBook(const std::vector<const float*>& targets, int bands, const std::vector<FixedValue>& fixed,
-               const TrainOptions& options, TrainReport* report) {
+               const TrainOptions& options, TrainReport* report, const Fits* fits) {
     Book book = initialBook(targets, bands, fixed, options);
     std::vector<bool> held(book.values.size(), false);
     for (const FixedValue& f : fixed) held[size_t((f.stage * kVectors + f.vector) * bands + f.band)] = true;
+    auto assign = [&](std::vector<Choice>& c) {
+        return fits ? assignAllFit(book, *fits, c) : assignAll(book, targets, c);
+    };
     std::vector<Choice> choices;
-    double err = assignAll(book, targets, choices);
+    double err = assign(choices);
     Book best = book;
     TrainReport r{err, err, 0};
     for (int it = 1; it <= options.iterations; ++it) {
-        updateStages(book, targets, choices, held);
-        err = assignAll(book, targets, choices);
+        if (fits) updateStagesFit(book, *fits, choices, held);
+        else updateStages(book, targets, choices, held);
+        err = assign(choices);
         if (err < r.finalError) best = book, r.finalError = err, r.bestIteration = it;
     }
     if (report) *report = r;

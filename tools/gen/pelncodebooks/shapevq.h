@@ -1,13 +1,17 @@
 // Three-stage residual vector quantiser of band shapes, searched and trained
-// in the decoder's domain: the three chosen vectors are added, negative band
-// values become 0 and the sum is normalised to mean 1 before it is compared
-// with the target shape (squared error), which is what the encoder minimises.
+// in the decoder's domain: the three chosen vectors are added and negative
+// band values become 0.  Two measures of a sum: against a frame's band shape
+// (normalised to mean 1, squared error), and against the frame's harmonics
+// through the encoder's own score (shapeScore), which is what the encoder
+// maximises when it picks a shape.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "pelnenc.h"
 
 namespace pelnbooks {
 
@@ -47,6 +51,17 @@ Choice nearest(const Book& book, const float* target);
 // Mean of nearest().error over the targets (0 for none).
 double meanError(const Book& book, const std::vector<const float*>& targets);
 
+// The combination the encoder picks for a frame: the best shapeScore of
+// the clipped sum against `fit`, the first on ties.  error is the share of
+// the frame's weighted squared error left at the best scale,
+// 1 - score / harmonics; gain is that scale.  Not found for a frame with
+// nothing to fit or no combination that scores.
+Choice nearestFit(const Book& book, const zef::peln::ShapeFit& fit);
+
+// Mean of nearestFit().error over the frames (0 for none).
+using Fits = std::vector<const zef::peln::ShapeFit*>;
+double meanFitError(const Book& book, const Fits& fits);
+
 // How many of the 512 combinations have a clipped sum of zero at every band
 // (the decoder has no shape for them).
 int silentCombinations(const Book& book);
@@ -69,7 +84,10 @@ struct TrainReport {
 // that the two other stages leave, at the matched gain).  The `fixed`
 // values are in place from the start and held through every update.
 // Returns the book with the lowest mean error seen.  Deterministic.
+// With `fits` (one per target), the rounds search as the encoder does and
+// update each vector to minimise the encoder's error at the matched scales
+// (a small linear system per vector); errors are then meanFitError's.
 Book trainBook(const std::vector<const float*>& targets, int bands, const std::vector<FixedValue>& fixed,
-               const TrainOptions& options, TrainReport* report);
+               const TrainOptions& options, TrainReport* report, const Fits* fits = nullptr);
 
 }  // namespace pelnbooks

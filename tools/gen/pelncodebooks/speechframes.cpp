@@ -91,7 +91,7 @@ void collectShapes(const std::vector<int16_t>& pcm, std::vector<ShapeSample>& ou
     for (size_t at = 0; at + kEncFrame <= pcm.size(); at += kEncFrame) {
         encodePelnFrame(enc, &pcm[at], codes, &info);
         if (info.rms < zef::orvo::kSilenceRms) continue;
-        ShapeSample s{codes[0], {}};
+        ShapeSample s{codes[0], {}, info.fit};
         std::copy(info.bands, info.bands + kMaxBands, s.bands);
         out.push_back(s);
     }

@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "pelntables.h"
+#include "pelnenc.h"
 
 namespace pelnbooks {
 
-// One frame's measured band shape (mean 1 over the class's bands).
+// One frame's measured band shape (mean 1 over the class's bands) and the
+// harmonic fit that the encoder's shape search scores.
 struct ShapeSample {
     int voicingClass;
     float bands[zef::peln::kMaxBands];
+    zef::peln::ShapeFit fit;  // the encoder's score of a shape for this frame
 };
 
 // The .wav files named by `paths`: a directory stands for every *.wav in it

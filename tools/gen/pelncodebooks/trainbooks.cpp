@@ -7,7 +7,9 @@
 // them.  The encoder's own analysis runs over every file and gives, for each
 // frame above its silence threshold, the voicing class and the measured band
 // shape; per class a three-stage book of 8 vectors per stage is trained on
-// them (shapevq.h).  A class with fewer than kMinFrames frames trains on the
+// them (shapevq.h): split from the band shapes, then refined to minimise
+// the error that the encoder's shape search itself scores on each frame's
+// harmonics.  A class with fewer than kMinFrames frames trains on the
 // frames of its nearest classes with the same band layout as well.
 // Class 0's opening values (stage 1 vector 0: 0.3211426, 0.31624857,
 // 0.2522126, 0.36141238; stage 2 vector 0: -0.023341214, -0.005232274) are
@@ -16,9 +18,9 @@
 // sum, so the level is otherwise free).
 //
 // The books go to standard output in the layout the decoder links; the
-// figures (frames per class, mean squared shape error of the linked books
-// and of the new ones, on the training frames and on the --eval frames) go
-// to standard error.  Fails when a book has a combination that is zero at
+// figures (frames per class; for the linked books and the new ones, the
+// encoder's fit error and the mean squared band-shape error, on the
+// training frames and on the --eval frames) go to standard error.  Fails when a book has a combination that is zero at
 // every band, or a value that is not finite.  train.sh runs it on the
 // committed speech recipe.
 #include <cmath>
@@ -65,9 +67,12 @@ bool sameLayout(int a, int b) {
 
 using ByClass = std::vector<std::vector<const float*>>;
 
+using FitsByClass = std::vector<Fits>;
+
 struct Material {
     std::vector<ShapeSample> samples;
     ByClass byClass = ByClass(kVoicingClasses);
+    FitsByClass fits = FitsByClass(kVoicingClasses);
     size_t files = 0;
 };
 
@@ -75,13 +80,17 @@ void load(const std::vector<std::string>& paths, Material& m) {
     const std::vector<std::string> files = listWaveFiles(paths);
     for (const std::string& f : files) collectShapes(readWave8k16Mono(f), m.samples);
     m.files = files.size();
-    for (const ShapeSample& s : m.samples) m.byClass[size_t(s.voicingClass)].push_back(s.bands);
+    for (const ShapeSample& s : m.samples) {
+        m.byClass[size_t(s.voicingClass)].push_back(s.bands);
+        m.fits[size_t(s.voicingClass)].push_back(&s.fit);
+    }
 }
 
 // The class's own frames, then whole classes of the same layout by distance
 // (lower first on ties) until there are kMinFrames.
-std::vector<const float*> framesFor(const ByClass& byClass, int k, std::string* borrowed) {
-    std::vector<const float*> frames = byClass[size_t(k)];
+template <class T>
+std::vector<T> framesFor(const std::vector<std::vector<T>>& byClass, int k, std::string* borrowed) {
+    std::vector<T> frames = byClass[size_t(k)];
     for (int d = 1; d < kVoicingClasses && frames.size() < kMinFrames; ++d)
         for (int n : {k - d, k + d})
             if (n >= 0 && n < kVoicingClasses && sameLayout(n, k) && frames.size() < kMinFrames) {
@@ -110,21 +119,26 @@ bool sound(const Book& b, int k) {
     return true;
 }
 
-// Frame-weighted mean errors of the linked and the new books over `byClass`.
-void compare(const char* what, const ByClass& byClass, const std::vector<Book>& books) {
-    double before = 0, after = 0;
+// Frame-weighted mean errors of the linked and the new books: the
+// encoder's fit error and the band-shape error.
+void compare(const char* what, const Material& m, const std::vector<Book>& books) {
+    double before[2] = {}, after[2] = {};
     size_t frames = 0;
-    std::fprintf(stderr, "%s: class frames linked new\n", what);
+    std::fprintf(stderr, "%s: class frames fit-linked fit-new shape-linked shape-new\n", what);
     for (int k = 0; k < kVoicingClasses; ++k) {
-        const auto& f = byClass[size_t(k)];
+        const auto& f = m.byClass[size_t(k)];
         if (f.empty()) continue;
-        const double b = meanError(linkedBook(k), f), a = meanError(books[size_t(k)], f);
-        std::fprintf(stderr, "  %2d %6zu %8.4f %8.4f\n", k, f.size(), b, a);
-        before += b * double(f.size()), after += a * double(f.size()), frames += f.size();
+        const double n = double(f.size());
+        const double b[2] = {meanFitError(linkedBook(k), m.fits[size_t(k)]), meanError(linkedBook(k), f)};
+        const double a[2] = {meanFitError(books[size_t(k)], m.fits[size_t(k)]), meanError(books[size_t(k)], f)};
+        std::fprintf(stderr, "  %2d %6zu %8.4f %8.4f %8.4f %8.4f\n", k, f.size(), b[0], a[0], b[1], a[1]);
+        for (int e = 0; e < 2; ++e) before[e] += b[e] * n, after[e] += a[e] * n;
+        frames += f.size();
     }
-    if (frames)
-        std::fprintf(stderr, "%s: %zu frames, mean shape error linked %.4f, new %.4f (%.1f%% lower)\n", what, frames,
-                     before / double(frames), after / double(frames), 100.0 * (1.0 - after / before));
+    const char* names[2] = {"fit error", "shape error"};
+    for (int e = 0; e < 2 && frames; ++e)
+        std::fprintf(stderr, "%s: %zu frames, mean %s linked %.4f, new %.4f (%.1f%% lower)\n", what, frames, names[e],
+                     before[e] / double(frames), after[e] / double(frames), 100.0 * (1.0 - after[e] / before[e]));
 }
 
 // Shortest text that reads back as the same float.
@@ -207,25 +221,28 @@ int main(int argc, char** argv) {
         std::vector<std::string> borrowed(kVoicingClasses);
         for (int k = 0; k < kVoicingClasses; ++k) {
             const std::vector<const float*> frames = framesFor(train.byClass, k, &borrowed[size_t(k)]);
+            std::string same;
+            const Fits fits = framesFor(train.fits, k, &same);
             if (frames.empty()) throw std::runtime_error("no frames for voicing class " + std::to_string(k));
             TrainOptions t;
             t.iterations = o.iterations;
             t.seed = kSeed + uint64_t(k);
             TrainReport r;
-            books.push_back(trainBook(frames, bandsOf(k), k == 0 ? kClass0Fixed : std::vector<FixedValue>{}, t, &r));
+            books.push_back(trainBook(frames, bandsOf(k), k == 0 ? kClass0Fixed : std::vector<FixedValue>{}, t, &r,
+                                    &fits));
             used.push_back(frames.size());
             std::fprintf(stderr, "class %2d: %6zu frames%s, error initial %.4f, trained %.4f (round %d)\n", k,
                          frames.size(), borrowed[size_t(k)].empty() ? "" : (" (with" + borrowed[size_t(k)] + ")").c_str(),
                          r.initialError, r.finalError, r.bestIteration);
             if (!sound(books.back(), k)) return 1;
         }
-        compare("training frames", train.byClass, books);
-        if (!o.eval.empty()) compare("evaluation frames", eval.byClass, books);
+        compare("training frames", train, books);
+        if (!o.eval.empty()) compare("evaluation frames", eval, books);
 
         std::printf("// Generated by %s; do not edit.\n", o.command.c_str());
         std::printf(
             "// Spectral-shape codebooks of the Peln decoder: stage 1 mean shapes, stages 2 and 3 corrections,\n"
-            "// trained (%d rounds) on the encoder's band shapes of %zu frames of speech:\n"
+            "// trained (%d rounds) to the encoder's harmonic fit on %zu frames of speech:\n"
             "// %s.\n"
             "#include \"pelncodebooks.h\"\n\nnamespace zef::peln {\n\n",
             o.iterations, train.samples.size(), o.origin.c_str());

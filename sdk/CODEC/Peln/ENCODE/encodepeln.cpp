@@ -154,6 +154,7 @@ void buildShapeFit(const float* mag, int count, float f0, const float* freq, int
     for (int h = 0; h < count; ++h) mean += mag[h];
     mean = count > 0 ? mean / count : 0.0;
     if (!(mean > 0)) return;
+    fit->harmonics = count;
     for (int h = 0; h < count; ++h) {
         float w0, w1;
         const int j = bandBlend(freq, B, float(h + 1) * f0, &w0, &w1);
@@ -220,26 +221,75 @@ float powerAt(const float power[kBins + 1], double hz) {
     return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
 }
 
-// The decoder's harmonics fall linearly from the class's top band frequency
-// to nothing at 4000 Hz.  A predictor refitted to its own envelope raised
-// by the inverse of that fall (at most 10 dB) brings the top back.
-void compensateTopFall(const Fft256Tables* fft, const float a[kLpcOrder], float topHz, float out[kLpcOrder]) {
+// How far the decoder's harmonics reach above the class's top band
+// frequency: they fall linearly to nothing at 4000 Hz.
+double topFall(double hz, float topHz) {
+    return hz <= topHz ? 1.0 : std::max(0.2, (4000.0 - hz) / (4000.0 - topHz));
+}
+
+// Predictor refitted to the envelope `power` raised by fall^-2 * lift.
+bool refitPredictor(const float power[kBins + 1], float topHz, double lift, float out[kLpcOrder]) {
     static const auto cosines = [] {
         struct { float c[kFft256Size]; } t{};
         for (int i = 0; i < kFft256Size; ++i) t.c[i] = float(std::cos(2 * kPi * i / kFft256Size));
         return t;
     }();
-    float power[kBins + 1];
-    filterPower(fft, a, power);
     double r[kLpcOrder + 1] = {};
     for (int b = 0; b <= kBins; ++b) {
-        const double hz = b * kHzPerBin;
-        const double fall = hz <= topHz ? 1.0 : std::max(0.2, (4000.0 - hz) / (4000.0 - topHz));
-        const double p = power[b] / (fall * fall) * (b == 0 || b == kBins ? 1.0 : 2.0);
+        const double fall = topFall(b * kHzPerBin, topHz);
+        const double p = power[b] * std::pow(fall, -2.0 * lift) * (b == 0 || b == kBins ? 1.0 : 2.0);
         for (int k = 0; k <= kLpcOrder; ++k) r[k] += p * cosines.c[(b * k) % kFft256Size];
     }
     r[0] *= 1.0001;
-    if (!orvo::lpcFromAutocorrelation(r, out)) std::copy(a, a + kLpcOrder, out);
+    return orvo::lpcFromAutocorrelation(r, out);
+}
+
+// Share of the power above the top band frequency in a power spectrum,
+// each bin first lowered by the decoder's fall when `fallen`.
+double topShare(const float power[kBins + 1], float topHz, bool fallen) {
+    double top = 0, all = 0;
+    for (int b = 0; b <= kBins; ++b) {
+        const double hz = b * kHzPerBin, fall = fallen ? topFall(hz, topHz) : 1.0;
+        const double p = power[b] * fall * fall;
+        all += p;
+        if (hz > topHz) top += p;
+    }
+    return all > 0 ? top / all : 0.0;
+}
+
+// A predictor refitted to its own envelope raised by the inverse of the
+// decoder's fall (at most 14 dB) brings the top back.  The lift stops
+// where the decoded top would outgrow the input's own (`inputPower`): a
+// ten-pole envelope does not follow a dull input's steep top, and lifting
+// it in full would make the top louder than it ever was.
+void compensateTopFall(const Fft256Tables* fft, const float a[kLpcOrder], float topHz, const float* inputPower,
+                       float out[kLpcOrder]) {
+    std::copy(a, a + kLpcOrder, out);
+    float power[kBins + 1];
+    filterPower(fft, a, power);
+    const double wanted = topShare(inputPower, topHz, false);
+    auto decodedShare = [&](const float* pred) {
+        float p[kBins + 1];
+        filterPower(fft, pred, p);
+        return topShare(p, topHz, true);
+    };
+    float trial[kLpcOrder];
+    if (refitPredictor(power, topHz, 1.0, trial) && decodedShare(trial) <= wanted) {
+        std::copy(trial, trial + kLpcOrder, out);
+        return;
+    }
+    if (decodedShare(a) >= wanted) return;
+    // The decoded share grows with the lift: bisect for the lift that meets it.
+    double lo = 0.0, hi = 1.0;
+    for (int step = 0; step < 6; ++step) {
+        const double mid = 0.5 * (lo + hi);
+        if (refitPredictor(power, topHz, mid, trial) && decodedShare(trial) <= wanted) {
+            lo = mid;
+            std::copy(trial, trial + kLpcOrder, out);
+        } else {
+            hi = mid;
+        }
+    }
 }
 
 int chooseEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount], float level) {
@@ -323,7 +373,12 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     const int voicing = std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1);
     PelnState* st = pelnState(&enc->shadow);
     AnalysedFrame sent = frame;
-    if (sent.haveLpc) compensateTopFall(&st->fft, frame.a, BarkCntl[voicing].topHz, sent.a);
+    if (sent.haveLpc) {
+        const float none[kLpcOrder] = {};
+        float inputPower[kBins + 1];
+        residualSpectrum(&st->fft, enc->fe.history, none, inputPower);
+        compensateTopFall(&st->fft, frame.a, BarkCntl[voicing].topHz, inputPower, sent.a);
+    }
     float lsp[kLpcOrder];
     orvo::frameLsp(&enc->fe, sent, lsp);
     int16_t lspCodes[kLpcOrder];
@@ -363,6 +418,7 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
         info->rms = an.rms;
         std::copy(lsp, lsp + kLpcOrder, info->lsp);
         std::copy(bands, bands + kMaxBands, info->bands);
+        info->fit = fit;
     }
 }
 

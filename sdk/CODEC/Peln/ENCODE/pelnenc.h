@@ -24,12 +24,25 @@ struct PelnEncoder {
     GuisetteState* guisette;       // the session's transformation, null for none
 };
 
+// Fitting the decoder's harmonic amplitudes (band values blended between
+// neighbouring band frequencies) to measured ones, as a weighted least-squares
+// problem: score(v) = (v . target)^2 / (v' G v), G tridiagonal.  The
+// squared error left at the best scale is harmonics - score(v).
+struct ShapeFit {
+    int bands;
+    int harmonics;                // 0 when there is nothing to fit
+    double target[kMaxBands];
+    double diag[kMaxBands];
+    double off[kMaxBands];        // G[j][j + 1]
+};
+
 struct PelnAnalysis {
     float period;                  // samples, fractional
     float correlation;
     float rms;
     float lsp[kLpcOrder];          // Hz
     float bands[kMaxBands];        // measured band shape, mean 1
+    ShapeFit fit;                  // what the shape search scored against
 };
 
 PelnEncoder* newPelnEncoder();
@@ -40,15 +53,6 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
 // The pieces, for tests.
 // LSPs in Hz to the ten codes, each step chosen against the decoded LSP below.
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]);
-// Fitting the decoder's harmonic amplitudes (band values blended between
-// neighbouring band frequencies) to measured ones, as a weighted least-squares
-// problem: score(v) = (v . target)^2 / (v' G v), G tridiagonal.
-struct ShapeFit {
-    int bands;
-    double target[kMaxBands];
-    double diag[kMaxBands];
-    double off[kMaxBands];        // G[j][j + 1]
-};
 void buildShapeFit(const float* mag, int count, float f0, const float* bandFreq, int bands, ShapeFit* fit);
 // How well band values v (any scale) rebuild the magnitudes: higher is better.
 double shapeScore(const ShapeFit& fit, const float* v);
