@@ -14,7 +14,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLag = 16, kMaxLag = 125;
-constexpr int kSpan = kEncHistory - kMaxLag - 1;  // samples each correlation sums over
 constexpr int kBandSpan = 160;                    // the same for the band strengths
 constexpr float kHzPerVoicingCode = 248.0f;       // 3720 Hz / 15
 
