@@ -97,9 +97,10 @@ audio_info freshInfo(const DeviceLock* lock) {
     Format f;
     for (auto* p : {&info.play, &info.record}) {
         setFormatFields(*p, f);
-        p->gain = 127;
         p->balance = AUDIO_MID_BALANCE;
     }
+    info.play.gain = 127;
+    info.record.gain = AUDIO_MAX_GAIN;  // a recording takes what the source gives
     info.play.port = kAllPorts;
     audio_info last;
     if (lock && lock->readState(last)) applySettings(info, last);  // clamps what it reads
@@ -403,16 +404,132 @@ private:
     std::thread thread_;
 };
 
+// The recording side: reads are served straight from the source in the
+// caller's thread, so capture needs no thread of its own.
+class Capture {
+public:
+    Capture(std::unique_ptr<DeviceLock> lock, std::unique_ptr<Source> source, const audio_info& info)
+        : lock_(std::move(lock)), source_(std::move(source)), info_(info) {
+        setFormatFields(info_.record, source_->format());
+        info_.record.open = 1;
+        lock_->clearWaiting();
+        lock_->publish(view());
+    }
+
+    // 0 with `got` bytes (0 at the end of the source), or an errno value.
+    int read(uint8_t* buf, size_t n, size_t& got) {
+        std::lock_guard lk(m_);
+        got = 0;
+        if (closed_) return EBADF;
+        if (failed_) return EIO;
+        Format f = source_->format();
+        size_t frames = n / f.frameBytes();
+        if (frames == 0) return EINVAL;  // less than one sample frame
+        if (ended_) return 0;
+        if (info_.record.pause) return EAGAIN;
+        std::string why;
+        bool ended = false;
+        long took = source_->read(buf, frames, ended, why);
+        if (took < 0) return fail(why);
+        ended_ = ended;
+        if (took == 0) return ended_ ? 0 : EAGAIN;
+        applyGain(buf, size_t(took), f, info_.record.gain, AUDIO_MID_BALANCE);
+        info_.record.samples += uint32_t(took);
+        got = size_t(took) * f.frameBytes();
+        lock_->publish(view());
+        return 0;
+    }
+
+    void getInfo(audio_info& out) {
+        std::lock_guard lk(m_);
+        out = view();
+    }
+
+    // Only the record part and the settings kept between opens take effect.
+    int setInfo(audio_info& io) {
+        std::lock_guard lk(m_);
+        if (closed_) return EBADF;
+        Format want = requestedFormat(info_.record, io.record);
+        if (std::string bad = checkFormat(want); !bad.empty()) return EINVAL;
+        if (want != source_->format()) {
+            if (failed_) return EIO;
+            std::string why;
+            if (int err = source_->setFormat(want, why)) {
+                report(why);
+                return err;
+            }
+            setFormatFields(info_.record, want);
+        }
+        if (io.record.pause != kKeep8 && flag(io.record.pause) != info_.record.pause) {
+            info_.record.pause = flag(io.record.pause);
+            if (!failed_) source_->pause(info_.record.pause);
+        }
+        applySettings(info_, io);
+        applyCounters(info_.record, io.record);
+        if (io.record.waiting == 0) lock_->clearWaiting();
+        io = view();
+        lock_->publish(io);
+        return 0;
+    }
+
+    void mergeRecord(audio_info& out) {
+        std::lock_guard lk(m_);
+        out.record = view().record;
+    }
+
+    int close() {
+        std::lock_guard lk(m_);
+        if (closed_) return EBADF;
+        closed_ = true;
+        source_.reset();
+        info_.record.open = info_.record.active = info_.record.pause = info_.record.waiting = 0;
+        lock_->clearWaiting();
+        lock_->publish(info_);
+        lock_->release();
+        return failed_ ? EIO : 0;
+    }
+
+    void turnedAway() { lock_->requestWaiting(); }
+
+private:
+    audio_info view() const {
+        audio_info v = info_;
+        v.record.active = !closed_ && !failed_ && !ended_ && !info_.record.pause;
+        if (lock_->waitingRequested()) v.record.waiting = 1;
+        return v;
+    }
+
+    // The reason is reported once; reads give EIO from now on.
+    int fail(const std::string& why) {
+        if (!failed_) report(why);
+        failed_ = true;
+        info_.record.error = 1;
+        lock_->publish(view());
+        return EIO;
+    }
+
+    std::unique_ptr<DeviceLock> lock_;
+    std::unique_ptr<Source> source_;
+    std::mutex m_;
+    audio_info info_;
+    bool ended_ = false;
+    bool failed_ = false;
+    bool closed_ = false;
+};
+
 struct Handle {
     bool control = false;
     std::string identity;
-    std::shared_ptr<Device> device;
+    std::shared_ptr<Device> device;    // the play side, if open for writing
+    std::shared_ptr<Capture> capture;  // the record side, if open for reading
+    std::string captureIdentity;
 };
 
 struct Registry {
     std::mutex m;
     std::map<int, Handle> handles;
     std::map<std::string, std::weak_ptr<Device>> live;
+    std::map<std::string, std::weak_ptr<Capture>> liveCapture;
     int next = 3;
 };
 
@@ -426,15 +543,40 @@ Registry& registry() {
     return r;
 }
 
-// "/dev/audio" and "/dev/audioctl" mean the device ZEFAUDIO names.
+std::string fromEnvironment(const char* name) {
+    const char* env = getenv(name);
+    return env && *env ? env : "alsa";
+}
+
+// "/dev/audio" and "/dev/audioctl" mean the device ZEFAUDIO names,
+// "/dev/audioinctl" the capture device that ZEFAUDIO_IN names.
 bool resolve(const char* path, DeviceChoice& choice, bool& control, std::string& why) {
     std::string p = path ? path : "";
-    control = p == ZEFAUDIO_CTL_DEVICE;
-    if (p.empty() || p == ZEFAUDIO_DEVICE || control) {
-        const char* env = getenv("ZEFAUDIO");
-        p = env && *env ? env : "alsa";
+    bool input = p == ZEFAUDIO_IN_CTL_DEVICE;
+    control = p == ZEFAUDIO_CTL_DEVICE || input;
+    if (p.empty() || p == ZEFAUDIO_DEVICE || control) p = fromEnvironment(input ? "ZEFAUDIO_IN" : "ZEFAUDIO");
+    if (!parseDeviceChoice(p, choice, why)) return false;
+    choice.input = input;
+    return true;
+}
+
+// The capture device of a handle opened for reading: ZEFAUDIO_IN for
+// "/dev/audio" and for every read-write open, else the device named.
+bool resolveInput(const char* path, bool readWrite, DeviceChoice& choice, std::string& why) {
+    std::string p = path ? path : "";
+    if (readWrite || p.empty() || p == ZEFAUDIO_DEVICE) p = fromEnvironment("ZEFAUDIO_IN");
+    if (!parseDeviceChoice(p, choice, why)) return false;
+    choice.input = true;
+    return true;
+}
+
+std::unique_ptr<Source> openSource(const DeviceChoice& choice, const Format& f, std::string& why) {
+    switch (choice.kind) {
+    case DeviceChoice::Kind::Alsa: return openAlsaSource(choice.arg, f, why);
+    case DeviceChoice::Kind::File: return openFileSource(choice.arg, choice.speed, why);
+    case DeviceChoice::Kind::Null: return openNullSource(choice.speed, f, why);
     }
-    return parseDeviceChoice(p, choice, why);
+    return nullptr;
 }
 
 std::unique_ptr<Sink> openSink(const DeviceChoice& choice, const Format& f, std::string& why) {
@@ -469,7 +611,10 @@ bool lookup(int fd, Handle& out) {
 int openControl(const DeviceChoice& choice) {
     Registry& r = registry();
     std::lock_guard lk(r.m);
-    return addHandle(r, {true, choice.identity(), nullptr});
+    Handle h;
+    h.control = true;
+    h.identity = choice.identity();
+    return addHandle(r, std::move(h));
 }
 
 // The state of a device that this process does not hold.
@@ -524,6 +669,74 @@ int setControl(const std::string& identity, audio_info& io) {
 
 using namespace zef::audio;
 
+namespace zef::audio {
+namespace {
+
+// The play side, under the registry's mutex; null with errno set.
+std::shared_ptr<Device> openPlaySide(Registry& r, const DeviceChoice& choice) {
+    std::string why;
+    std::string identity = choice.identity();
+    auto live = r.live.find(identity);
+    if (auto held = live == r.live.end() ? nullptr : live->second.lock()) {
+        held->turnedAway();
+        return errno = EBUSY, nullptr;
+    }
+    auto lock = DeviceLock::open(identity, why);
+    if (!lock) {
+        int err = errno;
+        report(why);
+        return errno = err, nullptr;
+    }
+    if (!lock->tryExclusive()) {
+        lock->requestWaiting();
+        return errno = EBUSY, nullptr;
+    }
+    audio_info info = freshInfo(lock.get());
+    auto sink = openSink(choice, formatOf(info.play), why);
+    if (!sink) {
+        int err = errno;
+        report(why);
+        return errno = err, nullptr;
+    }
+    auto device = std::make_shared<Device>(std::move(lock), std::move(sink), info);
+    r.live[identity] = device;
+    return device;
+}
+
+// The record side, likewise.
+std::shared_ptr<Capture> openRecordSide(Registry& r, const DeviceChoice& choice) {
+    std::string why;
+    std::string identity = choice.identity();
+    auto live = r.liveCapture.find(identity);
+    if (auto held = live == r.liveCapture.end() ? nullptr : live->second.lock()) {
+        held->turnedAway();
+        return errno = EBUSY, nullptr;
+    }
+    auto lock = DeviceLock::open(identity, why);
+    if (!lock) {
+        int err = errno;
+        report(why);
+        return errno = err, nullptr;
+    }
+    if (!lock->tryExclusive()) {
+        lock->requestWaiting();
+        return errno = EBUSY, nullptr;
+    }
+    audio_info info = freshInfo(lock.get());
+    auto source = openSource(choice, formatOf(info.record), why);
+    if (!source) {
+        int err = errno;
+        report(why);
+        return errno = err, nullptr;
+    }
+    auto capture = std::make_shared<Capture>(std::move(lock), std::move(source), info);
+    r.liveCapture[identity] = capture;
+    return capture;
+}
+
+}  // namespace
+}  // namespace zef::audio
+
 int zefAudioOpen(const char* path, int flags) {
     DeviceChoice choice;
     bool control = false;
@@ -534,39 +747,30 @@ int zefAudioOpen(const char* path, int flags) {
     }
     if (control) return openControl(choice);
     int access = flags & O_ACCMODE;
-    if (access != O_WRONLY && access != O_RDWR) {
-        report("the audio device plays only; it cannot be opened for recording");
-        return fail(EINVAL);
-    }
+    if (access != O_WRONLY && access != O_RDWR && access != O_RDONLY) return fail(EINVAL);
 
     Registry& r = registry();
     std::lock_guard lk(r.m);
-    std::string identity = choice.identity();
-    auto live = r.live.find(identity);
-    if (auto held = live == r.live.end() ? nullptr : live->second.lock()) {
-        held->turnedAway();
-        return fail(EBUSY);
+    Handle h;
+    if (access != O_RDONLY) {
+        h.identity = choice.identity();
+        if (!(h.device = openPlaySide(r, choice))) return -1;
     }
-    auto lock = DeviceLock::open(identity, why);
-    if (!lock) {
-        int err = errno;
-        report(why);
-        return fail(err);
+    if (access != O_WRONLY) {
+        DeviceChoice input;
+        bool ok = resolveInput(path, access == O_RDWR, input, why);
+        if (ok) h.captureIdentity = input.identity();
+        if (!ok || !(h.capture = openRecordSide(r, input))) {
+            int err = ok ? errno : EINVAL;
+            report(why);
+            if (h.device) {
+                r.live.erase(h.identity);
+                h.device->close();
+            }
+            return fail(err);
+        }
     }
-    if (!lock->tryExclusive()) {
-        lock->requestWaiting();
-        return fail(EBUSY);
-    }
-    audio_info info = freshInfo(lock.get());
-    auto sink = openSink(choice, formatOf(info.play), why);
-    if (!sink) {
-        int err = errno;
-        report(why);
-        return fail(err);
-    }
-    auto device = std::make_shared<Device>(std::move(lock), std::move(sink), info);
-    r.live[identity] = device;
-    return addHandle(r, {false, identity, device});
+    return addHandle(r, std::move(h));
 }
 
 int zefAudioOpenCtl(const char* path) {
@@ -582,19 +786,32 @@ int zefAudioOpenCtl(const char* path) {
 
 ssize_t zefAudioWrite(int fd, const void* buf, size_t n) {
     Handle h;
-    if (!lookup(fd, h) || h.control) return fail(EBADF);
+    if (!lookup(fd, h) || h.control || !h.device) return fail(EBADF);
     if (n > size_t(SSIZE_MAX)) return fail(EINVAL);
     if (n > 0 && !buf) return fail(EFAULT);
     if (int err = h.device->write(static_cast<const uint8_t*>(buf), n)) return fail(err);
     return ssize_t(n);
 }
 
+ssize_t zefAudioRead(int fd, void* buf, size_t n) {
+    Handle h;
+    if (!lookup(fd, h) || h.control || !h.capture) return fail(EBADF);
+    if (n > size_t(SSIZE_MAX)) return fail(EINVAL);
+    if (n == 0) return 0;
+    if (!buf) return fail(EFAULT);
+    size_t got = 0;
+    if (int err = h.capture->read(static_cast<uint8_t*>(buf), n, got)) return fail(err);
+    return ssize_t(got);
+}
+
 int zefAudioGetInfo(int fd, audio_info* info) {
     Handle h;
     if (!lookup(fd, h)) return fail(EBADF);
     if (!info) return fail(EFAULT);
-    if (h.device) {
-        h.device->getInfo(*info);
+    if (h.device || h.capture) {
+        if (h.device) h.device->getInfo(*info);
+        else h.capture->getInfo(*info);
+        if (h.device && h.capture) h.capture->mergeRecord(*info);
         return 0;
     }
     audio_info out;
@@ -607,19 +824,38 @@ int zefAudioSetInfo(int fd, audio_info* info) {
     Handle h;
     if (!lookup(fd, h)) return fail(EBADF);
     if (!info) return fail(EFAULT);
-    int err = h.device ? h.device->setInfo(*info) : setControl(h.identity, *info);
-    return err ? fail(err) : 0;
+    if (!h.device && !h.capture) {
+        int err = setControl(h.identity, *info);
+        return err ? fail(err) : 0;
+    }
+    // The record part first: a source refuses formats it cannot deliver.
+    audio_info play = *info;
+    if (h.capture) {
+        if (h.device) {
+            std::memset(&play.record, 0xff, sizeof play.record);
+            std::memset(&info->play, 0xff, sizeof info->play);
+        }
+        if (int err = h.capture->setInfo(*info)) return fail(err);
+    }
+    if (h.device) {
+        audio_info recorded = *info;
+        if (int err = h.device->setInfo(play)) return fail(err);
+        if (h.capture) play.record = recorded.record;
+        *info = play;
+    }
+    return 0;
 }
 
 int zefAudioFlush(int fd) {
     Handle h;
-    if (!lookup(fd, h) || h.control) return fail(EBADF);
+    if (!lookup(fd, h) || h.control || !h.device) return fail(EBADF);
     int err = h.device->flush();
     return err ? fail(err) : 0;
 }
 
 int zefAudioClose(int fd) {
     std::shared_ptr<Device> device;
+    std::shared_ptr<Capture> capture;
     {
         Registry& r = registry();
         std::lock_guard lk(r.m);
@@ -627,10 +863,16 @@ int zefAudioClose(int fd) {
         if (it == r.handles.end()) return fail(EBADF);
         if (!it->second.control) {
             device = it->second.device;
-            r.live.erase(it->second.identity);
+            capture = it->second.capture;
+            if (device) r.live.erase(it->second.identity);
+            if (capture) r.liveCapture.erase(it->second.captureIdentity);
         }
         r.handles.erase(it);
     }
-    int err = device ? device->close() : 0;
+    int err = capture ? capture->close() : 0;
+    if (device) {
+        int played = device->close();
+        if (!err) err = played;
+    }
     return err ? fail(err) : 0;
 }

@@ -34,6 +34,8 @@ struct DeviceChoice {
     Kind kind = Kind::Alsa;
     std::string arg;     // ALSA PCM name, WAVE path (absolute), or null name
     double speed = 1.0;  // virtual clock rate, null and file only
+    bool input = false;  // a capture device (ZEFAUDIO_IN): its own lock and state
+
 
     // What makes two opens "the same device": kind and argument.
     std::string identity() const;
@@ -110,11 +112,58 @@ private:
     uint64_t taken_ = 0;
 };
 
+// Where captured sound comes from.  Calls come with the capture mutex held
+// and never block.
+class Source {
+public:
+    virtual ~Source() = default;
+    // The format delivered; a file source has its file's.
+    virtual Format format() const = 0;
+    // 0 or an errno value, with the reason in why.
+    virtual int setFormat(const Format& f, std::string& why) = 0;
+    // Copies up to `count` frames captured so far; returns how many (0 when
+    // none are due yet), or -errno when the device has failed.  Sets ended
+    // when no frame will ever come again.
+    virtual long read(uint8_t* frames, size_t count, bool& ended, std::string& why) = 0;
+    // Stops (on) or continues capture; nothing is captured while stopped.
+    virtual void pause(bool on) = 0;
+};
+
+// A virtual capture: frames fall due at real time times `speed` from the
+// open, and the clock stands still while paused.
+class PacedSource : public Source {
+public:
+    PacedSource(double speed, const Format& f) : speed_(speed), format_(f), anchor_(Clock::now()) {}
+    Format format() const override { return format_; }
+    int setFormat(const Format& f, std::string& why) override;
+    long read(uint8_t* frames, size_t count, bool& ended, std::string& why) override;
+    void pause(bool on) override;
+
+protected:
+    // Fills `count` frames; returns how many it had (fewer at the end), or -errno.
+    virtual long produce(uint8_t* frames, size_t count, std::string& why) = 0;
+    // Frames left to deliver, or -1 for no end.
+    virtual long long remaining() const { return -1; }
+    void setFormatOnly(const Format& f) { format_ = f; }
+
+private:
+    uint64_t due() const;
+    double speed_;
+    Format format_;
+    Clock::time_point anchor_;
+    uint64_t anchorTaken_ = 0;
+    uint64_t taken_ = 0;
+    bool paused_ = false;
+};
+
 // Each opens its device or returns null with errno set and the reason in why.
 std::unique_ptr<Sink> openAlsaSink(const std::string& pcm, const Format& f, std::string& why);
 std::unique_ptr<Sink> openFileSink(const std::string& path, double speed, const Format& f,
                                    std::string& why);
 std::unique_ptr<Sink> openNullSink(double speed, const Format& f, std::string& why);
+std::unique_ptr<Source> openAlsaSource(const std::string& pcm, const Format& f, std::string& why);
+std::unique_ptr<Source> openFileSource(const std::string& path, double speed, std::string& why);
+std::unique_ptr<Source> openNullSource(double speed, const Format& f, std::string& why);
 
 // The per-user lock file of one device.  Holding it is owning the device; it
 // also carries the device's last published state for control handles.

@@ -49,10 +49,11 @@ std::string absolutePath(const std::string& path) {
 }  // namespace
 
 std::string DeviceChoice::identity() const {
+    std::string side = input ? "in-" : "";
     switch (kind) {
-    case Kind::Alsa: return "alsa:" + arg;
-    case Kind::File: return "file:" + arg;
-    case Kind::Null: return arg.empty() ? "null" : "null:" + arg;
+    case Kind::Alsa: return side + "alsa:" + arg;
+    case Kind::File: return side + "file:" + arg;
+    case Kind::Null: return side + (arg.empty() ? "null" : "null:" + arg);
     }
     return "";
 }

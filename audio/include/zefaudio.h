@@ -14,6 +14,19 @@
 // 1000), so that tests never wait the length of a sound.  Examples:
 // "alsa:null", "file:/tmp/x.wav,speed=20", "null:mytest,speed=50".
 //
+// Recording: a handle opened for reading captures from the device that
+// ZEFAUDIO_IN names (same syntax, read at every open; unset means alsa):
+//
+//   alsa[:PCM]            ALSA capture
+//   file:PATH.wav         delivers the WAVE file's samples as if captured in
+//                         real time (times speed), then reports the end
+//   null[:NAME]           silence in real time
+//
+// O_RDONLY on "/dev/audio" records only; on a device written like a
+// ZEFAUDIO value it records from that device.  O_RDWR plays to ZEFAUDIO and
+// records from ZEFAUDIO_IN.  The record side is exclusive per device like
+// the play side, and its gain, balance and port are kept between opens.
+//
 // Every call returns -1 with errno set on failure, like the system calls it
 // stands for.  Handles are small positive numbers that are never reused.
 #pragma once
@@ -45,7 +58,7 @@ struct audio_prinfo {
 };
 
 struct audio_info {
-    audio_prinfo record;   // kept and reported; this layer does not record
+    audio_prinfo record;   // the capture side: format, gain, samples read, pause, error
     audio_prinfo play;
     uint32_t monitor_gain; // 0..255; kept and reported
 };
@@ -66,18 +79,21 @@ constexpr uint32_t AUDIO_LINE_OUT = 4;
 
 constexpr const char* ZEFAUDIO_DEVICE = "/dev/audio";
 constexpr const char* ZEFAUDIO_CTL_DEVICE = "/dev/audioctl";
+// The control side of the capture device that ZEFAUDIO_IN names.
+constexpr const char* ZEFAUDIO_IN_CTL_DEVICE = "/dev/audioinctl";
 
 // Marks every field "not to be changed".
 inline void AUDIO_INITINFO(audio_info* info) { std::memset(info, 0xff, sizeof *info); }
 
-// Opens the device for playing.  `path` is "/dev/audio" (or null) for the
-// device that ZEFAUDIO names, "/dev/audioctl" for zefAudioOpenCtl, or a device
-// written like a ZEFAUDIO value.  The access mode must be O_WRONLY or O_RDWR;
-// the open never blocks whatever the flags.  A device held by this or another
-// process gives EBUSY at once.  Counters, pause and format (8000 Hz, mono,
-// 16-bit linear) start afresh at every open; gain, balance, port and monitor
-// gain are those the device had last.  Failures other than EBUSY print their
-// reason on standard error.
+// Opens the device.  `path` is "/dev/audio" (or null) for the device that
+// ZEFAUDIO names, "/dev/audioctl" or "/dev/audioinctl" for zefAudioOpenCtl,
+// or a device written like a ZEFAUDIO value.  The access mode is O_WRONLY
+// (play), O_RDONLY (record) or O_RDWR (both, see above); the open never
+// blocks whatever the flags.  A device held by this or another process gives
+// EBUSY at once.  Counters, pause and format (8000 Hz, mono, 16-bit linear;
+// a file source has its file's) start afresh at every open; gain, balance,
+// port and monitor gain are those the device had last.  Failures other than
+// EBUSY print their reason on standard error.
 int zefAudioOpen(const char* path, int flags);
 
 // Opens the control side: reads (and sets) the state of the device while
@@ -89,6 +105,14 @@ int zefAudioOpenCtl(const char* path = nullptr);
 // played.  EAGAIN when the queue holds more than 32 MiB, EIO once the device
 // has failed, EBADF on a control handle.
 ssize_t zefAudioWrite(int fd, const void* buf, size_t n);
+
+// Reads captured sample frames, whole frames only, up to n bytes, and
+// returns the bytes read; never blocks.  EAGAIN when none have been captured
+// since the last read (or while record.pause is set), 0 once the source has
+// ended, EINVAL when n is less than one frame, EIO once the device has
+// failed, EBADF on a handle without a record side.  The record gain
+// (gain/255) is applied to the samples; record.samples counts the frames read.
+ssize_t zefAudioRead(int fd, void* buf, size_t n);
 
 // Fills *info with the current state.
 int zefAudioGetInfo(int fd, audio_info* info);

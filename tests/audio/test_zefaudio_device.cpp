@@ -240,7 +240,7 @@ TEST_F(ZefAudioDevice, ControlSideSeesAndSetsThePlayingDevice) {
 
 TEST(ZefAudioOpen, RefusesWhatItCannotDo) {
     std::string device = nullDevice();
-    EXPECT_EQ(zefAudioOpen(device.c_str(), O_RDONLY), -1) << "no recording";
+    EXPECT_EQ(zefAudioOpen(device.c_str(), O_ACCMODE), -1) << "no such access mode";
     EXPECT_EQ(errno, EINVAL);
 
     ::testing::internal::CaptureStderr();
