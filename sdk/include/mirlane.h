@@ -551,6 +551,28 @@ uint16_t cmpZefConvert(KELVANE_DATA* lpKelvaneData);
 uint16_t cmpZefFree(KELVANE_DATA* lpKelvaneData);
 ZEF_ENDPOINT_PROC cmpGetInputProc(uint32_t dwType);
 ZEF_ENDPOINT_PROC cmpGetOutputProc(uint32_t dwType);
+/* Recording: compression from the audio device's record side.  dwInputType
+ * ZEFTYPE_LOCATION_SOUND (8000 Hz, 16-bit mono) or ZEFTYPE_FORMAT_RAW |
+ * ZEFTYPE_LOCATION_SOUND with dwInputSamplingRate and wInputBytesPerSample;
+ * any compression output.  Status 20 at the start, 19 after each frame, 21 at
+ * the end.  Recording ends normally (0, output complete) when the callback
+ * returns non-zero, when the device's source ends, or when dwInputSize bytes
+ * of PCM (if non-zero) have been taken.  A device that cannot be opened
+ * (busy included) gives ZEFERR_OPENING_INPUT_FILE with errno as secondary;
+ * one that fails while recording gives ZEFERR_READING_FROM_FILE and status
+ * 507, and the output is cleaned up as after a failed compression.  While
+ * the device is paused the callback hears status 24 and may stop. */
+uint16_t cmpMirlaneRecord(KELVANE_DATA* lpKelvaneData);
+/* The recording loop on a session opened by cmpMirlaneInit: 221 when the
+ * source or dwInputSize ended it, 0 when the callback stopped it (the session
+ * stays open; call again to record on, or cmpZefFree / cmpMirlaneCleanup). */
+uint16_t MirlaneRecord(KELVANE_DATA* lpKelvaneData);
+/* Record gain 0..255 (a linear factor gain/255; 255 takes the sound as it
+ * comes); values outside are clamped.  The set call needs a session that
+ * records (else ZEFERR_INPUT_HANDLER); the get call reads the control side of
+ * the recording device when none records (lpKelvaneData may be NULL). */
+uint16_t zefGetInputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
+uint16_t zefSetInputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
 
 /* ---- direct playback ------------------------------------------------------- */
 /* Plays the input (coded or PCM) on the audio device: dwOutputType

@@ -79,6 +79,9 @@ uint16_t brewEncoder(KELVANE_DATA* kd, uint16_t tag) {
     return 0;
 }
 
+// A compression session that takes its input from the audio device records.
+bool records(const KELVANE_DATA* kd) { return locationOf(kd->dwInputType) == ZEFTYPE_LOCATION_SOUND; }
+
 uint16_t oneShot(KELVANE_DATA* kd) {
     uint16_t result = cmpMirlaneInit(kd, 0);
     if (result == ZEFERR_KELVANE_ALREADY_INITIALIZED) return result;
@@ -147,7 +150,8 @@ extern "C" uint16_t cmpMirlaneInit(KELVANE_DATA* kd, uint16_t mode) {
     if (uint16_t err = input(kd, ZEFMSG_OPEN)) return err;
     if (uint16_t err = brewEncoder(kd, tag)) return err;
     cb->wStatusReported = 1;
-    if (uint16_t answer = reportStatus(kd, KELVANE_STATUS_COMPRESS_START))
+    const uint16_t start = records(kd) ? KELVANE_STATUS_RECORD_START : KELVANE_STATUS_COMPRESS_START;
+    if (uint16_t answer = reportStatus(kd, start))
         return ZEF_ERROR(ZEFERR_PROCESSING_ABORTED, answer, kd);
     cb->lpOutputHandler = output;
     if (uint16_t err = output(kd, ZEFMSG_OPEN)) return err;
@@ -170,7 +174,7 @@ extern "C" uint16_t cmpMirlaneCleanup(KELVANE_DATA* kd) {
     const bool reported = cb->wStatusReported;
     uint16_t freed = FreeZefControlBlock(kd);
     if (!result) result = freed;
-    if (reported) reportStatus(kd, KELVANE_STATUS_COMPRESS_END);
+    if (reported) reportStatus(kd, records(kd) ? KELVANE_STATUS_RECORD_END : KELVANE_STATUS_COMPRESS_END);
     return result;
 }
 

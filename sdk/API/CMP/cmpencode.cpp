@@ -229,6 +229,8 @@ EndpointHandler cmpGetInputProcInternal(uint32_t type) {
             return HandleInputData;
         case 0x10800: case 0x20800: case 0x30800:
             return HandleInputFunction;
+        case 0x400: case 0x20400:
+            return HandleInputSound;
         default:
             return nullptr;
     }

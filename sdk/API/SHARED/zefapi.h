@@ -154,6 +154,8 @@ uint16_t HandleInputData(KELVANE_DATA* kd, uint16_t message);
 uint16_t HandleOutputData(KELVANE_DATA* kd, uint16_t message);
 uint16_t HandleInputFunction(KELVANE_DATA* kd, uint16_t message);
 uint16_t HandleOutputFunction(KELVANE_DATA* kd, uint16_t message);
+// Recording: PCM captured from the audio device's record side.
+uint16_t HandleInputSound(KELVANE_DATA* kd, uint16_t message);
 uint16_t PostReadProcess(KELVANE_DATA* kd, InputVars* in, uint32_t newBytesOffset);
 
 }  // namespace zef

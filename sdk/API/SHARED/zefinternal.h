@@ -79,6 +79,8 @@ struct InputVars {
     uint32_t dwEndByte;
     uint32_t dwStreamOffset;       // function input: stream offset of the buffer's first byte
     uint32_t dwDataStart;          // stream offset of the first sample or frame
+    int32_t iSoundDevice;          // sound input: the audio device's record handle (0 none)
+    uint64_t qwSoundTaken;         // sound input: PCM bytes taken from the device
 };
 
 struct OutputVars {
