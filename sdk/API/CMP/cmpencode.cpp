@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 #include "cmpsession.h"
 #include "engine.h"
@@ -17,11 +18,17 @@ namespace {
 constexpr int kRing = 2048;          // input history: more than the widest kernel
 constexpr double kCodecHz = 8000.0;
 constexpr int kFrame = 180;
+// Polyphase weights are kept when the rate ratio repeats within this many
+// weights (every accepted whole-number rate does; the fractional 11127 and
+// 22254 Hz ratios would need far more and compute their weights per tap).
+constexpr uint64_t kMostWeights = 16384;
 
 struct CompressSession {
     double step;                     // input samples per output sample
     double cutoff;                   // of the low-pass, in cycles per input sample
     int half;                        // kernel half-width in input samples
+    uint64_t ratioUp, ratioDown;     // step = ratioUp / ratioDown, in lowest terms
+    double* weights;                 // ratioDown phases of 2 * half + 1 taps, or null
     float ring[kRing];
     uint64_t inputCount;             // real input samples so far
     uint64_t fedCount;               // samples in the ring, flush zeros included
@@ -100,21 +107,32 @@ uint16_t encodeFrame(KELVANE_DATA* kd, CompressSession* s) {
     return 0;
 }
 
+// One output sample at input position k * step.  With the polyphase table
+// the taps are the weights of the position's phase; otherwise each tap's
+// weight is computed.
+double interpolate(const CompressSession* s) {
+    if (s->step == 1.0) return s->ring[uint64_t(s->nextPos) % kRing];
+    double acc = 0.0;
+    if (s->weights) {
+        const uint64_t position = s->outputCount * s->ratioUp;
+        const int64_t base = int64_t(position / s->ratioDown);
+        const double* w = s->weights + (position % s->ratioDown) * uint64_t(2 * s->half + 1);
+        for (int o = -s->half; o <= s->half; ++o)
+            if (base + o >= 0) acc += s->ring[uint64_t(base + o) % kRing] * w[o + s->half];
+        return acc;
+    }
+    const int64_t first = std::max<int64_t>(0, int64_t(std::ceil(s->nextPos - s->half)));
+    const int64_t last = int64_t(std::floor(s->nextPos + s->half));
+    for (int64_t n = first; n <= last; ++n) acc += s->ring[uint64_t(n) % kRing] * kernel(s, s->nextPos - double(n));
+    return acc;
+}
+
 // Makes every output sample whose kernel the ring now covers, up to `limit`.
 uint16_t produce(KELVANE_DATA* kd, CompressSession* s, uint64_t limit) {
     while (s->outputCount < limit && s->nextPos + s->half <= double(s->fedCount) - 1.0) {
         if (s->frameFill == kFrame)
             if (uint16_t err = encodeFrame(kd, s)) return err;
-        double acc;
-        if (s->step == 1.0) {
-            acc = s->ring[uint64_t(s->nextPos) % kRing];
-        } else {
-            acc = 0.0;
-            const int64_t first = std::max<int64_t>(0, int64_t(std::ceil(s->nextPos - s->half)));
-            const int64_t last = int64_t(std::floor(s->nextPos + s->half));
-            for (int64_t n = first; n <= last; ++n) acc += s->ring[uint64_t(n) % kRing] * kernel(s, s->nextPos - double(n));
-        }
-        s->frame[s->frameFill++] = toPcm(acc);
+        s->frame[s->frameFill++] = toPcm(interpolate(s));
         ++s->outputCount;
         s->nextPos = double(s->outputCount) * s->step;
     }
@@ -139,6 +157,21 @@ CompressSession* newSession(ZefControlBlock* cb, uint32_t inputRate) {
     s->step = double(inputRate) / kCodecHz;
     s->cutoff = 0.45 * std::min(1.0, 1.0 / s->step);  // just below the lower Nyquist
     s->half = s->step == 1.0 ? 0 : int(std::ceil(8.0 / (2.0 * s->cutoff)));
+    const uint64_t common = std::gcd(uint64_t(inputRate), uint64_t(kCodecHz));
+    s->ratioUp = inputRate / common;
+    s->ratioDown = uint64_t(kCodecHz) / common;
+    const uint64_t taps = uint64_t(2 * s->half + 1);
+    if (s->step != 1.0 && s->ratioDown * taps <= kMostWeights) {
+        s->weights = static_cast<double*>(std::malloc(sizeof(double) * s->ratioDown * taps));
+        if (!s->weights) {
+            std::free(s);
+            return nullptr;
+        }
+        for (uint64_t phase = 0; phase < s->ratioDown; ++phase)
+            for (int o = -s->half; o <= s->half; ++o)
+                s->weights[phase * taps + uint64_t(o + s->half)] =
+                    kernel(s, double(phase) / double(s->ratioDown) - o);
+    }
     cb->lpCompressSession = s;
     return s;
 }
@@ -219,6 +252,7 @@ uint16_t FinishCompression(KELVANE_DATA* kd) {
 }
 
 void FreeCompressSession(ZefControlBlock* cb) {
+    if (CompressSession* s = session(cb)) std::free(s->weights);
     std::free(cb->lpCompressSession);
     cb->lpCompressSession = nullptr;
 }
