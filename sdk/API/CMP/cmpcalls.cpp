@@ -87,13 +87,7 @@ uint16_t oneShot(KELVANE_DATA* kd) {
     if (result == ZEFERR_KELVANE_ALREADY_INITIALIZED) return result;
     if (result == 0) result = CompressBuffer(kd);
     if (result == ZEFERR_ENDOFFILE_REACHED) result = FinishCompression(kd);
-    // A full output buffer in a one-shot call would lose the rest.
-    if (result == ZEFERR_ENDOFBUFFER_REACHED)
-        result = ZEF_ERROR(ZEFERR_ENDOFBUFFER_REACHED, controlBlock(kd)->dwFramesProcessed, kd);
-    uint16_t closed = controlBlock(kd) ? cmpMirlaneCleanup(kd) : 0;
-    if (result == 0 && !isEndOfData(closed)) result = closed;
-    if (result == 0) kd->dwSecondaryError = 0;
-    return result;
+    return CloseOneShot(kd, result);
 }
 
 uint16_t refreshBuffers(KELVANE_DATA* kd) {
@@ -127,6 +121,16 @@ void reportUsed(KELVANE_DATA* kd) {
 }
 
 }  // namespace
+
+uint16_t CloseOneShot(KELVANE_DATA* kd, uint16_t result) {
+    // A full output buffer in a one-shot call would lose the rest.
+    if (result == ZEFERR_ENDOFBUFFER_REACHED)
+        result = ZEF_ERROR(ZEFERR_ENDOFBUFFER_REACHED, controlBlock(kd)->dwFramesProcessed, kd);
+    uint16_t closed = controlBlock(kd) ? cmpMirlaneCleanup(kd) : 0;
+    if (result == 0 && !isEndOfData(closed)) result = closed;
+    if (result == 0) kd->dwSecondaryError = 0;
+    return result;
+}
 }  // namespace zef
 
 using namespace zef;

@@ -11,10 +11,6 @@ using namespace zef;
 
 namespace {
 
-bool isEndOfData(uint16_t result) {
-    return result == ZEFERR_ENDOFFILE_REACHED || result == ZEFERR_ENDOFBUFFER_REACHED;
-}
-
 uint16_t requireSoundInput(KELVANE_DATA* kd) {
     if (locationOf(kd->dwInputType) != ZEFTYPE_LOCATION_SOUND)
         return ZEF_ERROR(ZEFERR_INVALID_INPUT_TYPE, kd->dwInputType, kd);
@@ -65,11 +61,5 @@ extern "C" uint16_t cmpMirlaneRecord(KELVANE_DATA* kd) {
     if (result == ZEFERR_KELVANE_ALREADY_INITIALIZED) return result;
     if (result == 0) result = MirlaneRecord(kd);
     if (result == 0 || result == ZEFERR_ENDOFFILE_REACHED) result = finishQuietly(kd);
-    // A full output buffer would lose the rest of the recording.
-    if (result == ZEFERR_ENDOFBUFFER_REACHED)
-        result = ZEF_ERROR(ZEFERR_ENDOFBUFFER_REACHED, controlBlock(kd)->dwFramesProcessed, kd);
-    uint16_t closed = controlBlock(kd) ? cmpMirlaneCleanup(kd) : 0;
-    if (result == 0 && !isEndOfData(closed)) result = closed;
-    if (result == 0) kd->dwSecondaryError = 0;
-    return result;
+    return CloseOneShot(kd, result);
 }

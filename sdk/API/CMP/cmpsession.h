@@ -16,6 +16,10 @@ uint16_t CompressBuffer(KELVANE_DATA* kd);
 // Encodes the samples still held (the last frame padded with silence) and
 // writes the last partly filled byte.  Once per session.
 uint16_t FinishCompression(KELVANE_DATA* kd);
+// Ends a one-shot compression or recording whose loop returned `result`:
+// a full buffer output is an error (the rest would be lost), the session is
+// cleaned up, and a failure to close counts when all else went well.
+uint16_t CloseOneShot(KELVANE_DATA* kd, uint16_t result);
 void FreeCompressSession(ZefControlBlock* cb);
 
 // The frame packer: field codes go into one running bit stream, least
