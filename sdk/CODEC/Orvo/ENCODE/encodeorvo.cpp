@@ -13,8 +13,6 @@
 namespace zef::orvo {
 namespace {
 
-constexpr int kBins = kFft256Size / 2;
-constexpr double kHzPerBin = 8000.0 / kFft256Size;
 constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
 
 int nearestGainCode(double log10Gain) {
@@ -25,21 +23,6 @@ int nearestGainCode(double log10Gain) {
 }
 
 int harmonicCount(float period) { return std::min(kMaxHarmonics, int(int(period * 0.5 + 0.25) * 0.9254)); }
-
-// 1 / |A|^2 of the synthesis filter on bins 0 .. 128.
-void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]) {
-    float re[kFft256Size] = {1.0f}, im[kFft256Size] = {};
-    for (int k = 0; k < kLpcOrder; ++k) re[k + 1] = -a[k];
-    fft256(fft, re, im);
-    for (int k = 0; k <= kBins; ++k)
-        power[k] = float(1.0 / std::max(double(re[k]) * re[k] + double(im[k]) * im[k], 1e-12));
-}
-
-float powerAt(const float power[kBins + 1], double hz) {
-    const double bin = std::clamp(hz / kHzPerBin, 0.0, double(kBins));
-    const int i = std::min(int(bin), kBins - 1);
-    return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
-}
 
 int chooseEnergy(OrvoEncoder* enc, const uint8_t codes[kFieldCount], float level) {
     if (level < kSilenceRms) return 0;

@@ -361,4 +361,18 @@ void frameLsp(FrontEnd* fe, const AnalysedFrame& frame, float lsp[kLpcOrder]) {
         std::copy(fe->prevLsp, fe->prevLsp + kLpcOrder, lsp);
 }
 
+void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]) {
+    float re[kFft256Size] = {1.0f}, im[kFft256Size] = {};
+    for (int k = 0; k < kLpcOrder; ++k) re[k + 1] = -a[k];
+    fft256(fft, re, im);
+    for (int k = 0; k <= kBins; ++k)
+        power[k] = float(1.0 / std::max(double(re[k]) * re[k] + double(im[k]) * im[k], 1e-12));
+}
+
+float powerAt(const float power[kBins + 1], double hz) {
+    const double bin = std::clamp(hz / kHzPerBin, 0.0, double(kBins));
+    const int i = std::min(int(bin), kBins - 1);
+    return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
+}
+
 }  // namespace zef::orvo

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "fft256.h"
 #include "guisetterouter.h"
 #include "orvotables.h"
 
@@ -44,6 +45,15 @@ void analyseFrame(FrontEnd* fe, const int16_t pcm[kEncFrame], FrameAnalysis* out
 // The frame's LSPs from its (possibly transformed) predictor; the last good
 // ones when there is none or it does not convert.
 void frameLsp(FrontEnd* fe, const AnalysedFrame& frame, float lsp[kLpcOrder]);
+
+// The synthesis filter's power response, which both encoders' level models
+// read: bins 0 .. kBins of a 256-point FFT at 8 kHz.
+constexpr int kBins = kFft256Size / 2;
+constexpr double kHzPerBin = 8000.0 / kFft256Size;
+// 1 / |A|^2 of the synthesis filter on bins 0 .. kBins.
+void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]);
+// The same between bins, at `hz` (held at 0 and 4000 Hz beyond them).
+float powerAt(const float power[kBins + 1], double hz);
 
 // The pieces, for tests.
 // Autocorrelation LPC of `n` (at most kEncHistory) samples (Hamming window,

@@ -13,8 +13,11 @@ namespace zef::peln {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int kBins = kFft256Size / 2;
-constexpr double kHzPerBin = 8000.0 / kFft256Size;
+// The synthesis filter's power response is the front end's.
+using orvo::filterPower;
+using orvo::kBins;
+using orvo::kHzPerBin;
+using orvo::powerAt;
 constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
 
 int nearestEnergyCode(double log10Energy) {
@@ -205,21 +208,6 @@ void quantiseShape(const ShapeFit& fit, int cls, const CodeRecord& code, int16_t
 }
 
 namespace {
-
-// 1 / |A|^2 of the synthesis filter on bins 0 .. 128.
-void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[kBins + 1]) {
-    float re[kFft256Size] = {1.0f}, im[kFft256Size] = {};
-    for (int k = 0; k < kLpcOrder; ++k) re[k + 1] = -a[k];
-    fft256(fft, re, im);
-    for (int k = 0; k <= kBins; ++k)
-        power[k] = float(1.0 / std::max(double(re[k]) * re[k] + double(im[k]) * im[k], 1e-12));
-}
-
-float powerAt(const float power[kBins + 1], double hz) {
-    const double bin = std::clamp(hz / kHzPerBin, 0.0, double(kBins));
-    const int i = std::min(int(bin), kBins - 1);
-    return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
-}
 
 // How far the decoder's harmonics reach above the class's top band
 // frequency: they fall linearly to nothing at 4000 Hz.
