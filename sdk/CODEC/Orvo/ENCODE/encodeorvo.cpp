@@ -65,17 +65,7 @@ double decodedPowerPerGain(OrvoEncoder* enc, const uint8_t codes[kFieldCount]) {
 }
 
 void quantiseLsp(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
-    // Each LSP is a step from the decoded one below it: choosing every step
-    // against what the decoder rebuilds keeps errors from adding up.
-    float below = 0.0f;
-    for (int k = 0; k < kLpcOrder; ++k) {
-        const int slots = 1 << kLspBits[k];
-        int best = 0;
-        for (int c = 1; c < slots; ++c)
-            if (std::fabs(below + lspdiff[k][c] - lsp[k]) < std::fabs(below + lspdiff[k][best] - lsp[k])) best = c;
-        codes[k] = int16_t(best);
-        below += lspdiff[k][best];
-    }
+    quantiseLspSteps(lsp, &lspdiff[0][0], kLspSlots, kLspBits, codes);
 }
 
 OrvoEncoder* newOrvoEncoder() {

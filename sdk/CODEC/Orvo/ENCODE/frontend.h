@@ -55,6 +55,12 @@ void filterPower(const Fft256Tables* fft, const float a[kLpcOrder], float power[
 // The same between bins, at `hz` (held at 0 and 4000 Hz beyond them).
 float powerAt(const float power[kBins + 1], double hz);
 
+// LSP codes as steps from the decoded LSP below, each step chosen against
+// what the decoder rebuilds so errors do not add up.  Row k of `steps`
+// (rows `rowSlots` floats apart) holds 2^bits[k] candidates; row 0 is absolute.
+void quantiseLspSteps(const float lsp[kLpcOrder], const float* steps, int rowSlots, const uint8_t bits[kLpcOrder],
+                      int16_t codes[kLpcOrder]);
+
 // The pieces, for tests.
 // Autocorrelation LPC of `n` (at most kEncHistory) samples (Hamming window,
 // lag window, bandwidth expansion): a[k] in A(z) = 1 - sum a_k z^-k.

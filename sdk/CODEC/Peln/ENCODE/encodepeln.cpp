@@ -18,6 +18,7 @@ using orvo::filterPower;
 using orvo::kBins;
 using orvo::kHzPerBin;
 using orvo::powerAt;
+static_assert(kLpcOrder == orvo::kLpcOrder);
 constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
 
 int nearestEnergyCode(double log10Energy) {
@@ -318,16 +319,7 @@ double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount])
 }
 
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
-    float below = 0.0f;
-    for (int k = 0; k < kLpcOrder; ++k) {
-        const int slots = 1 << kLspBits[k];
-        int best = 0;
-        for (int c = 1; c < slots; ++c)
-            if (std::fabs(below + lspdiffPeln[k][c] - lsp[k]) < std::fabs(below + lspdiffPeln[k][best] - lsp[k]))
-                best = c;
-        codes[k] = int16_t(best);
-        below += lspdiffPeln[k][best];
-    }
+    orvo::quantiseLspSteps(lsp, &lspdiffPeln[0][0], kLspSlots, kLspBits, codes);
 }
 
 PelnEncoder* newPelnEncoder() {
