@@ -672,12 +672,16 @@ using namespace zef::audio;
 namespace zef::audio {
 namespace {
 
-// The play side, under the registry's mutex; null with errno set.
-std::shared_ptr<Device> openPlaySide(Registry& r, const DeviceChoice& choice) {
+// One side of a device under the registry's mutex: the play side (a Device
+// over a Sink) or the record side (a Capture over a Source), each with its
+// own table of live handles.  Null with errno set.
+template <class Side, class OpenEnd>
+std::shared_ptr<Side> openSide(std::map<std::string, std::weak_ptr<Side>>& liveSides, const DeviceChoice& choice,
+                               audio_prinfo audio_info::*half, OpenEnd openEnd) {
     std::string why;
     std::string identity = choice.identity();
-    auto live = r.live.find(identity);
-    if (auto held = live == r.live.end() ? nullptr : live->second.lock()) {
+    auto live = liveSides.find(identity);
+    if (auto held = live == liveSides.end() ? nullptr : live->second.lock()) {
         held->turnedAway();
         return errno = EBUSY, nullptr;
     }
@@ -692,46 +696,23 @@ std::shared_ptr<Device> openPlaySide(Registry& r, const DeviceChoice& choice) {
         return errno = EBUSY, nullptr;
     }
     audio_info info = freshInfo(lock.get());
-    auto sink = openSink(choice, formatOf(info.play), why);
-    if (!sink) {
+    auto end = openEnd(choice, formatOf(info.*half), why);
+    if (!end) {
         int err = errno;
         report(why);
         return errno = err, nullptr;
     }
-    auto device = std::make_shared<Device>(std::move(lock), std::move(sink), info);
-    r.live[identity] = device;
-    return device;
+    auto side = std::make_shared<Side>(std::move(lock), std::move(end), info);
+    liveSides[identity] = side;
+    return side;
 }
 
-// The record side, likewise.
+std::shared_ptr<Device> openPlaySide(Registry& r, const DeviceChoice& choice) {
+    return openSide(r.live, choice, &audio_info::play, openSink);
+}
+
 std::shared_ptr<Capture> openRecordSide(Registry& r, const DeviceChoice& choice) {
-    std::string why;
-    std::string identity = choice.identity();
-    auto live = r.liveCapture.find(identity);
-    if (auto held = live == r.liveCapture.end() ? nullptr : live->second.lock()) {
-        held->turnedAway();
-        return errno = EBUSY, nullptr;
-    }
-    auto lock = DeviceLock::open(identity, why);
-    if (!lock) {
-        int err = errno;
-        report(why);
-        return errno = err, nullptr;
-    }
-    if (!lock->tryExclusive()) {
-        lock->requestWaiting();
-        return errno = EBUSY, nullptr;
-    }
-    audio_info info = freshInfo(lock.get());
-    auto source = openSource(choice, formatOf(info.record), why);
-    if (!source) {
-        int err = errno;
-        report(why);
-        return errno = err, nullptr;
-    }
-    auto capture = std::make_shared<Capture>(std::move(lock), std::move(source), info);
-    r.liveCapture[identity] = capture;
-    return capture;
+    return openSide(r.liveCapture, choice, &audio_info::record, openSource);
 }
 
 }  // namespace
