@@ -65,7 +65,7 @@ double decodedPowerPerGain(OrvoEncoder* enc, const uint8_t codes[kFieldCount]) {
 }
 
 void quantiseLsp(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
-    quantiseLspSteps(lsp, &lspdiff[0][0], kLspSlots, kLspBits, codes);
+    quantiseLspSteps(lsp, lspdiff, kLspBits, codes);
 }
 
 OrvoEncoder* newOrvoEncoder() {

@@ -375,18 +375,4 @@ float powerAt(const float power[kBins + 1], double hz) {
     return float(power[i] + (power[i + 1] - power[i]) * (bin - i));
 }
 
-void quantiseLspSteps(const float lsp[kLpcOrder], const float* steps, int rowSlots, const uint8_t bits[kLpcOrder],
-                      int16_t codes[kLpcOrder]) {
-    float below = 0.0f;
-    for (int k = 0; k < kLpcOrder; ++k) {
-        const float* row = steps + k * rowSlots;
-        const int slots = 1 << bits[k];
-        int best = 0;
-        for (int c = 1; c < slots; ++c)
-            if (std::fabs(below + row[c] - lsp[k]) < std::fabs(below + row[best] - lsp[k])) best = c;
-        codes[k] = int16_t(best);
-        below += row[best];
-    }
-}
-
 }  // namespace zef::orvo

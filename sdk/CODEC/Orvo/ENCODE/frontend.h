@@ -3,6 +3,8 @@
 // ten-pole predictor and its line spectral pairs.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "fft256.h"
@@ -57,9 +59,21 @@ float powerAt(const float power[kBins + 1], double hz);
 
 // LSP codes as steps from the decoded LSP below, each step chosen against
 // what the decoder rebuilds so errors do not add up.  Row k of `steps`
-// (rows `rowSlots` floats apart) holds 2^bits[k] candidates; row 0 is absolute.
-void quantiseLspSteps(const float lsp[kLpcOrder], const float* steps, int rowSlots, const uint8_t bits[kLpcOrder],
-                      int16_t codes[kLpcOrder]);
+// holds 2^bits[k] candidates; row 0 is absolute.
+template <int Slots>
+void quantiseLspSteps(const float lsp[kLpcOrder], const float (&steps)[kLpcOrder][Slots],
+                      const uint8_t bits[kLpcOrder], int16_t codes[kLpcOrder]) {
+    float below = 0.0f;
+    for (int k = 0; k < kLpcOrder; ++k) {
+        const float* row = steps[k];
+        const int slots = std::min(1 << bits[k], Slots);
+        int best = 0;
+        for (int c = 1; c < slots; ++c)
+            if (std::fabs(below + row[c] - lsp[k]) < std::fabs(below + row[best] - lsp[k])) best = c;
+        codes[k] = int16_t(best);
+        below += row[best];
+    }
+}
 
 // The pieces, for tests.
 // Autocorrelation LPC of `n` (at most kEncHistory) samples (Hamming window,

@@ -319,7 +319,7 @@ double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount])
 }
 
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
-    orvo::quantiseLspSteps(lsp, &lspdiffPeln[0][0], kLspSlots, kLspBits, codes);
+    orvo::quantiseLspSteps(lsp, lspdiffPeln, kLspBits, codes);
 }
 
 PelnEncoder* newPelnEncoder() {
