@@ -36,7 +36,7 @@ find_package(GTest REQUIRED)
 function(zef_add_gtest name)
   cmake_parse_arguments(T "" "" "SOURCES;LABELS;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE mirlane mirlane_internal GTest::gtest GTest::gtest_main ${T_LIBS})
+  target_link_libraries(${name} PRIVATE mirlane mirlane_internal zeftestsupport GTest::gtest GTest::gtest_main ${T_LIBS})
   target_compile_definitions(${name} PRIVATE
       ZEF_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ZEF_BINARY_DIR="${CMAKE_BINARY_DIR}"
       ZEF_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")

@@ -1,11 +1,6 @@
 // A second client for the message tests, speaking through XDisp.
-//
-//   gui_peer hold PROPERTY     announces "open" in PROPERTY on its own top-level
-//                              window, prints "ready <window>", and on a text
-//                              beginning with "close" withdraws the property,
-//                              prints "closed" and ends with status 0.
-//   gui_peer request PROPERTY  writes "close" on every window that carries
-//                              PROPERTY and prints how many it found.
+// "gui_peer P" announces "open" in property P on its top level, prints
+// "ready WINDOW", and on "close" withdraws P, prints "closed" and ends.
 #include "xdisp.h"
 
 #include <X11/Xatom.h>
@@ -32,9 +27,13 @@ void onProperty(Widget, XtPointer data, XEvent* event, Boolean*) {
     if (value) XFree(value);
 }
 
-int hold(XDisp& x, const char* property) {
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    XDisp x(1, argv);
     x.RealizeTop();
-    Holder h{&x, XInternAtom(x.display, property, False), XtWindow(x.topLevel)};
+    Holder h{&x, XInternAtom(x.display, argv[1], False), XtWindow(x.topLevel)};
     XtAddEventHandler(x.topLevel, PropertyChangeMask, False, onProperty, &h);
     if (x.createStringAtom(h.atom, h.window, "open") != 0) return 3;
     std::printf("ready %lu\n", h.window);
@@ -42,26 +41,4 @@ int hold(XDisp& x, const char* property) {
     x.MainLoop();
     std::printf("closed\n");
     return 0;
-}
-
-int request(XDisp& x, const char* property) {
-    Window* windows = nullptr;
-    if (x.SendAtomMsg(property, &windows, "close") != 0) return 4;
-    int count = 0;
-    while (windows[count]) ++count;
-    std::printf("sent %d\n", count);
-    return 0;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gui_peer hold|request PROPERTY\n");
-        return 2;
-    }
-    XDisp x(1, argv);
-    if (std::strcmp(argv[1], "hold") == 0) return hold(x, argv[2]);
-    if (std::strcmp(argv[1], "request") == 0) return request(x, argv[2]);
-    return 2;
 }

@@ -1,9 +1,8 @@
-// Shared set-up of the window layer's tests: a toolkit application on the
-// test's private X server, and small queries on real windows.
-#ifndef ZEF_TESTS_GUI_GUI_TEST_UTIL_H
-#define ZEF_TESTS_GUI_GUI_TEST_UTIL_H
+// A toolkit application on the executable's X server, whose windows go with
+// the test; small queries on windows.
+#pragma once
 
-#include "xvfb_fixture.h"  // first: see there
+#include "xvfb.h"  // first: see there
 #include "xdisp.h"
 
 #include <memory>
@@ -24,15 +23,17 @@ protected:
     }
 
     void TearDown() override {
+        // Motif's per-display state outlives a closed connection: it stays
+        // open, and its windows go, dialogs with them.
+        if (app && app->topLevel) XtDestroyWidget(app->topLevel), pumpFor(app->appContext, 0), XSync(app->display, False);
         app.reset();
         XvfbTest::TearDown();
     }
 
-    // Realizes the top level and waits until window w is viewable.
-    bool showTop(Window* w = nullptr) {
+    // Realizes the top level and waits until window w (or the top) is viewable.
+    bool showTop(Window w = 0) {
         app->RealizeTop();
-        const Window target = w ? *w : XtWindow(app->topLevel);
-        return pumpUntil(app->appContext, [&] { return viewable(target); });
+        return pumpUntil(app->appContext, [&] { return viewable(w ? w : XtWindow(app->topLevel)); });
     }
 
     bool viewable(Window w) {
@@ -40,21 +41,18 @@ protected:
         return w && XGetWindowAttributes(app->display, w, &a) && a.map_state == IsViewable;
     }
 
-    // Position of window w's origin on the screen.
-    void rootPosition(Window w, int* x, int* y) {
+    void rootPosition(Window w, int* x, int* y) {  // of w's origin on the screen
         Window child;
         XTranslateCoordinates(app->display, w, app->rootWindow, 0, 0, x, y, &child);
     }
 
     // Moves the real pointer to (x, y) inside window w and clicks button 1.
     int clickAt(Window w, int x, int y) {
-        return xdotool({"mousemove", "--window", std::to_string(w), std::to_string(x),
-                        std::to_string(y), "click", "1"});
+        return xdotool({"mousemove", "--window", std::to_string(w), std::to_string(x), std::to_string(y),
+                        "click", "1"});
     }
 
     std::unique_ptr<XDisp> app;
 };
 
 }  // namespace zeftest
-
-#endif

@@ -1,8 +1,6 @@
 #include "zefwriter.h"
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 namespace zeftest {
@@ -104,18 +102,6 @@ std::vector<uint8_t> zefRaw(const Codec& codec, const std::vector<Frame>& frames
     le32(v, uint32_t(data.size()));
     v.insert(v.end(), data.begin(), data.end());
     return v;
-}
-
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!f) throw std::runtime_error("cannot write " + path);
-}
-
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) throw std::runtime_error("cannot read " + path);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
 }
 
 Frame orvoFrame(uint8_t voicing, uint8_t pitch, uint8_t energy, uint8_t lsp) {

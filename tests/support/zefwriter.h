@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support.h"
+
 namespace zeftest {
 
 using Frame = std::vector<uint8_t>;  // one code per field, in frame order
@@ -31,8 +33,6 @@ std::vector<uint8_t> zefWave(const Codec& codec, const std::vector<Frame>& frame
 // per frame) and a "ZEFd" chunk holding the packed frames.
 std::vector<uint8_t> zefRaw(const Codec& codec, const std::vector<Frame>& frames);
 
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-std::vector<uint8_t> readFile(const std::string& path);
 
 // Frames for tests: a steady voiced vowel and its variations.
 Frame orvoFrame(uint8_t voicing, uint8_t pitch, uint8_t energy, uint8_t lsp = 4);
