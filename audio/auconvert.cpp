@@ -27,6 +27,7 @@ constexpr uint32_t kPcmWaveFile = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_FILE;
 constexpr uint32_t kZefOutputFile = kZefWaveFile;
 constexpr uint32_t kRawPcmFile = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FILE;
 constexpr uint32_t kRawPcmBuffer = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_BUFFER;
+constexpr uint32_t kSpeaker = ZEFTYPE_LOCATION_SOUND;  // PCM to the audio device
 constexpr uint32_t kRawPcmFunction = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FUNCTION;
 constexpr size_t kCopyChunk = size_t(1) << 16;  // even, so a chunk never splits a sample
 constexpr int kTempNameTries = 100;
@@ -257,6 +258,42 @@ int AuConvert::initBufZef2Raw(char* in, int* inSize, char* out, int* outSize) {
     return initZefDcmp(in, inSize, out, outSize);
 }
 
+// The same session with its sound going to the audio device that ZEFAUDIO
+// names: playZefData plays what it decodes. The library names the device
+// output by its location alone (0x400): PCM is all a device takes, and a
+// format beside it (raw, 0x20400) is refused as an unknown output.
+int AuConvert::initBufZef2Speaker(char* in, int* inSize, char* out, int* outSize) {
+    initBufZefData();
+    zefData.dwInputType = kZefWaveBuffer;
+    zefData.dwOutputType = kSpeaker;
+    return initZefDcmp(in, inSize, out, outSize);
+}
+
+// Plays coded speech on the audio device until its input ends: on the
+// session of initBufZef2Speaker, the frames at in; without a session, a
+// whole Zef WAVE file held at in. *inSize becomes the bytes used.
+int AuConvert::playZefData(char* in, int* inSize) {
+    if (!in || !inSize || *inSize < 0) {
+        primaryError = ZEFERR_INPUT_HANDLER;
+        secondaryError = 0;
+        return 1;
+    }
+    if (!sessionOpen()) {
+        initBufZefData();
+        zefData.dwInputType = kZefWaveBuffer;
+        zefData.dwOutputType = kSpeaker;
+    }
+    zefData.dwInputBytesUsed = 0;
+    zefData.lpInputLocation = in;
+    zefData.dwInputSize = uint32_t(*inSize);
+    primaryError = dcmpMirlanePlay(&zefData, 0, 0);
+    if (primaryError) return setSecondaryErr(zefData);
+    *inSize = int(zefData.dwInputBytesUsed);
+    lastInputUsed = zefData.dwInputBytesUsed;
+    lastOutputUsed = zefData.dwOutputBytesUsed;
+    return 0;
+}
+
 int AuConvert::initZefDcmp(char* in, int* inSize, char* out, int* outSize) {
     if (!in || !inSize || !out || !outSize || *inSize < 0 || *outSize < 0) {
         primaryError = ZEFERR_INPUT_HANDLER;
@@ -377,7 +414,8 @@ void AuConvert::fillFromInfo(const ZEF_FILE_INFO& fi, SNDSoundStruct* out) {
     uint32_t bytes = fi.wBytesPerSample;
     out->magic = kSndMagic;
     out->dataLocation = kSndHeaderSize;
-    out->dataSize = fi.dwLength * bytes;
+    // Counted in 64 bits: a length of 0xFFFFFFFF samples is not 0xFFFFFFFE bytes.
+    out->dataSize = uint32_t(std::min<uint64_t>(uint64_t(fi.dwLength) * bytes, 0xFFFFFFFFu));
     out->dataFormat = uint32_t(getSoundSize(uint16_t(bytes)));
     out->samplingRate = fi.dwSamplingRate;
     out->channelCount = fi.wChannels;
@@ -411,7 +449,7 @@ int AuConvert::getSunSoundAttr(const char* name, SNDSoundStruct* out) {
     SunHeader h;
     if (!out || readSunHeader(name, &h, "AuConvert::getSunSoundAttr")) return 1;
     unsigned bytes = bytesOfSunEncoding(h.encoding);
-    unsigned frameBytes = bytes * std::max<uint32_t>(h.channels, 1);
+    const uint64_t frameBytes = uint64_t(bytes) * std::max<uint32_t>(h.channels, 1);  // never wraps to 0
     SNDSoundStruct s{};
     s.magic = kSndMagic;
     s.dataLocation = h.dataLocation;
@@ -420,7 +458,7 @@ int AuConvert::getSunSoundAttr(const char* name, SNDSoundStruct* out) {
     s.samplingRate = h.rate;
     s.channelCount = h.channels;
     std::memcpy(s.info, "SUN", 4);
-    s.sampleCount = frameBytes ? h.dataSize / frameBytes : 0;
+    s.sampleCount = frameBytes ? uint32_t(h.dataSize / frameBytes) : 0;
     s.bytesPerSample = bytes;
     s.attrFlags = kSndAttrFlags;
     s.duration = h.rate ? float(s.sampleCount) / float(h.rate) : 0.0f;
@@ -442,7 +480,7 @@ int AuConvert::getSoundAttr(const char* name, PCMAttr& attr, SNDSoundStruct* out
     // Through both tables, so that only the two linear encodings come out.
     unsigned long format = getSoundSize(getZefSize(attr.sampleSize));
     unsigned bytes = bytesOfSunEncoding(uint32_t(format));
-    unsigned frameBytes = bytes * std::max<unsigned>(attr.channels, 1);
+    const uint64_t frameBytes = uint64_t(bytes) * std::max<unsigned>(attr.channels, 1);
     SNDSoundStruct s{};
     s.magic = kSndMagic;
     s.dataLocation = kSndHeaderSize;
@@ -451,7 +489,7 @@ int AuConvert::getSoundAttr(const char* name, PCMAttr& attr, SNDSoundStruct* out
     s.samplingRate = uint32_t(attr.samplingRate);
     s.channelCount = attr.channels;
     std::memcpy(s.info, "SUN", 4);
-    s.sampleCount = s.dataSize / frameBytes;
+    s.sampleCount = frameBytes ? uint32_t(s.dataSize / frameBytes) : 0;
     s.bytesPerSample = bytes;
     s.attrFlags = kSndAttrFlags;
     s.duration = attr.samplingRate ? float(s.sampleCount) / float(attr.samplingRate) : 0.0f;
@@ -600,7 +638,9 @@ int AuConvert::Raw2Sound(const char* raw, PCMAttr& attr, const char* snd) {
 int AuConvert::Sound2Raw(const char* snd, const char* raw, PCMAttr* attr) {
     SunHeader h;
     if (readSunHeader(snd, &h, "Sound2Raw")) return 1;
-    if (attr) *attr = PCMAttr{long(h.dataSize), uint16_t(h.encoding), h.rate, uint16_t(h.channels)};
+    // 65537 channels must not read as one.
+    if (attr)
+        *attr = PCMAttr{long(h.dataSize), uint16_t(h.encoding), h.rate, uint16_t(std::min<uint32_t>(h.channels, 0xFFFF))};
     // The raw file holds this sound only, not what an older file held.
     FILE* f = raw ? std::fopen(raw, "wb") : nullptr;
     if (!f || std::fclose(f) != 0) {

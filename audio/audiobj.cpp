@@ -68,6 +68,7 @@ int AudioObj::getState() {
 
 int AudioObj::openDevice() {
     if (audioFd < 0) audioFd = openBlockingSignals(devicePath);
+    openErrno = audioFd < 0 ? errno : 0;
     deviceState = audioFd < 0 ? kNotOpen : 0;
     trace("openDevice", deviceState);
     return deviceState;
@@ -87,7 +88,7 @@ int AudioObj::setAudioInfo(SNDSoundStruct& snd) {
     info.play.channels = snd.channelCount;
     if (uint32_t precision = precisionOf(snd.dataFormat)) info.play.precision = precision;
     info.play.encoding = AUDIO_ENCODING_LINEAR;
-    info.play.gain = 127;
+    info.play.gain = playGain;
     info.play.port = AUDIO_SPEAKER | AUDIO_HEADPHONE | AUDIO_LINE_OUT;
     if (audioFd < 0 || zefAudioSetInfo(audioFd, &info) != 0) {
         if (audioFd < 0) errno = EBADF;
@@ -117,6 +118,11 @@ int AudioObj::getNumOfPlayMarker() {
     return int(info.play.eof);
 }
 
+long AudioObj::getPlayedSamples() {
+    if (getControl() != 0) return -1;
+    return long(info.play.samples);
+}
+
 int AudioObj::setNumOfPlayMarker(int n) {
     resetInfo();
     info.play.eof = uint32_t(n);
@@ -144,12 +150,20 @@ int AudioObj::setWaiting() {
 }
 
 int AudioObj::setVolume(int direction) {
-    if (getControl() != 0) return 1;
     // Kept within the device's range: a step past either end stops there.
+    // A closed device is opened at the level chosen meanwhile.
+    if (audioFd < 0) {
+        playGain = uint32_t(std::clamp<long>(long(playGain) + long(direction) * volumeStep, AUDIO_MIN_GAIN,
+                                             AUDIO_MAX_GAIN));
+        return 0;
+    }
+    if (getControl() != 0) return 1;
     long gain = long(info.play.gain) + long(direction) * volumeStep;
     resetInfo();
     info.play.gain = uint32_t(std::clamp<long>(gain, AUDIO_MIN_GAIN, AUDIO_MAX_GAIN));
-    return setControl();
+    if (setControl() != 0) return 1;
+    playGain = info.play.gain;  // kept for the next open
+    return 0;
 }
 
 int AudioObj::getMonitorGain() {

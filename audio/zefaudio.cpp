@@ -39,6 +39,17 @@ void report(const std::string& why) {
     if (!why.empty()) fprintf(stderr, "zefaudio: %s\n", why.c_str());
 }
 
+// A wrong ZEFAUDIO value is the same mistake at every open (a control
+// handle and then the device): it is said once.
+void reportBadName(const std::string& why) {
+    static std::mutex m;
+    static std::string last;
+    std::lock_guard lk(m);
+    if (why == last) return;
+    last = why;
+    report(why);
+}
+
 // A gain written as a negative int (a volume step below 0) means 0, not 255.
 uint32_t clampGain(uint32_t v) {
     int32_t s = int32_t(v);
@@ -105,6 +116,15 @@ audio_info freshInfo(const DeviceLock* lock) {
     audio_info last;
     if (lock && lock->readState(last)) applySettings(info, last);  // clamps what it reads
     return info;
+}
+
+// True when a device's state holds no setting that the next open would not
+// start with anyway: its lock file can go when the holder closes.
+bool keepsNothing(const audio_info& info) {
+    const audio_info fresh = freshInfo(nullptr);
+    for (auto [a, b] : {std::pair{&info.play, &fresh.play}, std::pair{&info.record, &fresh.record}})
+        if (a->gain != b->gain || a->port != b->port || a->balance != b->balance) return false;
+    return info.monitor_gain == fresh.monitor_gain;
 }
 
 class Device {
@@ -223,7 +243,7 @@ public:
         info_.play.open = info_.play.active = info_.play.pause = info_.play.waiting = 0;
         lock_->clearWaiting();
         lock_->publish(info_);
-        lock_->release();
+        lock_->release(keepsNothing(info_));
         return result;
     }
 
@@ -485,7 +505,7 @@ public:
         info_.record.open = info_.record.active = info_.record.pause = info_.record.waiting = 0;
         lock_->clearWaiting();
         lock_->publish(info_);
-        lock_->release();
+        lock_->release(keepsNothing(info_));
         return failed_ ? EIO : 0;
     }
 
@@ -699,6 +719,7 @@ std::shared_ptr<Side> openSide(std::map<std::string, std::weak_ptr<Side>>& liveS
     auto end = openEnd(choice, formatOf(info.*half), why);
     if (!end) {
         int err = errno;
+        lock->release(keepsNothing(info));
         report(why);
         return errno = err, nullptr;
     }
@@ -723,7 +744,7 @@ int zefAudioOpen(const char* path, int flags) {
     bool control = false;
     std::string why;
     if (!resolve(path, choice, control, why)) {
-        report(why);
+        reportBadName(why);
         return fail(EINVAL);
     }
     if (control) return openControl(choice);
@@ -743,7 +764,8 @@ int zefAudioOpen(const char* path, int flags) {
         if (ok) h.captureIdentity = input.identity();
         if (!ok || !(h.capture = openRecordSide(r, input))) {
             int err = ok ? errno : EINVAL;
-            report(why);
+            if (ok) report(why);
+            else reportBadName(why);
             if (h.device) {
                 r.live.erase(h.identity);
                 h.device->close();
@@ -759,7 +781,7 @@ int zefAudioOpenCtl(const char* path) {
     bool control = false;
     std::string why;
     if (!resolve(path ? path : ZEFAUDIO_CTL_DEVICE, choice, control, why)) {
-        report(why);
+        reportBadName(why);
         return fail(EINVAL);
     }
     return openControl(choice);

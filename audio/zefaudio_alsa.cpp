@@ -58,7 +58,7 @@ public:
         if (n == 0) return 0;
         size_t bytes = n * format_.frameBytes();
         scratch_.assign(frames, frames + bytes);
-        applyGain(scratch_.data(), n, format_, gain_, balance_);
+        applyPlayGain(scratch_.data(), n, format_, gain_, balance_);
         snd_pcm_sframes_t w = snd_pcm_writei(pcm_, scratch_.data(), n);
         if (w < 0) {
             if (int err = recover(int(w), why)) return -err;
@@ -203,7 +203,7 @@ private:
     unsigned periodUs_ = kPeriodMicros;
     long long taken_ = 0;
     long long played_ = 0;
-    uint32_t gain_ = AUDIO_MAX_GAIN;
+    uint32_t gain_ = kPlayUnityGain;
     uint8_t balance_ = AUDIO_MID_BALANCE;
     std::vector<uint8_t> scratch_;
 };

@@ -44,9 +44,16 @@ struct DeviceChoice {
 // Parses a ZEFAUDIO value; on failure returns false with the reason in why.
 bool parseDeviceChoice(const std::string& text, DeviceChoice& out, std::string& why);
 
-// Multiplies samples by gain/255 and, for two or more channels, lowers the
-// left or right channel by the balance (0 left .. 32 centre .. 64 right).
+// Multiplies samples by gain/255 (the record side) and, for two or more
+// channels, lowers the left or right channel by the balance (0 left .. 32
+// centre .. 64 right).
 void applyGain(uint8_t* frames, size_t count, const Format& f, uint32_t gain, uint8_t balance);
+// The play side: gain 127 leaves the sound as it is, every 32 steps double
+// or halve it, 0 is silence; samples are held at full scale.
+constexpr int kPlayUnityGain = 127;
+constexpr int kPlayGainDoubling = 32;
+int64_t playGainQ16(uint32_t gain);  // the factor in 1/65536
+void applyPlayGain(uint8_t* frames, size_t count, const Format& f, uint32_t gain, uint8_t balance);
 
 // Where the sound goes.  All calls come with the device mutex held and
 // return quickly.  Positions are frames counted since the sink was made.
@@ -181,7 +188,9 @@ public:
 
     bool tryExclusive();           // false with errno EBUSY when held
     bool heldElsewhere() const;    // by another handle or process
-    void release();
+    // Lets the device go; `forget` also removes the lock file (when the
+    // state it carries is what a fresh open starts with anyway).
+    void release(bool forget = false);
     // Published state; false when none (or it cannot be read consistently).
     bool readState(audio_info& out) const;
     void publish(const audio_info& in);
@@ -191,9 +200,10 @@ public:
     void clearWaiting();
 
 private:
-    DeviceLock(int fd, void* page);
+    DeviceLock(int fd, void* page, std::string path);
     int fd_;
     void* page_;
+    std::string path_;
     bool held_ = false;
 };
 

@@ -46,13 +46,27 @@ std::string absolutePath(const std::string& path) {
     return std::string(cwd) + "/" + path;
 }
 
+// One spelling per file: the directory as the system resolves it ("./",
+// "../", links), then the name in it.  The name itself is not followed: a
+// link given as a file device's name is replaced, not written through.
+std::string canonicalFile(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    char* real = realpath(dir.c_str(), nullptr);
+    if (!real) return path;
+    std::string resolved = real;
+    std::free(real);
+    return (resolved == "/" ? "" : resolved) + "/" + base;
+}
+
 }  // namespace
 
 std::string DeviceChoice::identity() const {
     std::string side = input ? "in-" : "";
     switch (kind) {
     case Kind::Alsa: return side + "alsa:" + arg;
-    case Kind::File: return side + "file:" + arg;
+    case Kind::File: return side + "file:" + canonicalFile(arg);
     case Kind::Null: return side + (arg.empty() ? "null" : "null:" + arg);
     }
     return "";

@@ -1,7 +1,7 @@
 // The file device: plays in time into a WAVE file.  The file holds exactly
-// the frames that were played, in order; markers add nothing.  Its header is
-// written at once (so the file is valid while it grows, with sizes 0) and
-// completed when the device closes.
+// the frames that were played, in order; markers add nothing.  It is written
+// beside its name and put in place, header completed, when the device closes;
+// a write that fails leaves whatever had the name as it was (zefoutfile.h).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 
 #include "byteorder.h"
 #include "zefaudio_backend.h"
+#include "zefoutfile.h"
 
 namespace zef::audio {
 
@@ -63,10 +64,12 @@ void toWave(const uint8_t* in, uint8_t* out, size_t bytes, const Format& f) {
 
 class FileSink : public PacedSink {
 public:
-    FileSink(int fd, std::string path, double speed, const Format& f)
-        : PacedSink(speed, f), fd_(fd), path_(std::move(path)) {}
+    FileSink(const OutFile& out, double speed, const Format& f)
+        : PacedSink(speed, f), out_(out), fd_(out.fd), path_(out.target) {}
     ~FileSink() override {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ < 0) return;
+        discardOutFile(out_);
+        ::close(fd_);
     }
 
     int writeHeader(std::string& why) {
@@ -106,6 +109,9 @@ public:
             if (!writeAll(fd_, &zero, 1, off_t(kHeaderBytes + dataBytes_))) err = failure(why);
         }
         if (!err) err = writeHeader(why);
+        if (!err && failed_) err = EIO;  // reported when it happened
+        if (!err && (errno = commitOutFile(out_)) != 0) err = failure(why);
+        if (err) discardOutFile(out_);
         if (::close(fd_) != 0 && !err) err = failure(why);
         fd_ = -1;
         return err;
@@ -129,12 +135,15 @@ protected:
 private:
     int failure(std::string& why) {
         int err = errno ? errno : EIO;
+        failed_ = true;
         why = path_ + ": " + strerror(err);
         return err;
     }
 
+    OutFile out_;
     int fd_;
     std::string path_;
+    bool failed_ = false;
     uint64_t dataBytes_ = 0;
     std::vector<uint8_t> scratch_;
 };
@@ -143,14 +152,13 @@ private:
 
 std::unique_ptr<Sink> openFileSink(const std::string& path, double speed, const Format& f,
                                    std::string& why) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        int err = errno;
-        why = path + ": " + strerror(err);
+    OutFile out;
+    if (int err = openOutFile(path.c_str(), out)) {
+        why = path + ": " + (err == kOutputIsInput ? "the output is the input (a file being read)" : strerror(err));
         errno = err;
         return nullptr;
     }
-    auto sink = std::make_unique<FileSink>(fd, path, speed, f);
+    auto sink = std::make_unique<FileSink>(out, speed, f);
     if (int err = sink->writeHeader(why)) {
         errno = err;
         return nullptr;

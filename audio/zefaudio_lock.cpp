@@ -44,28 +44,46 @@ uint64_t fnv1a(const std::string& s) {
     return h;
 }
 
-std::string lockDir(bool& shared) {
-    const char* xdg = getenv("XDG_RUNTIME_DIR");
+// A directory only this user can write: ours, not a link, no access for
+// anybody else.  Created when missing.
+bool privateDir(const std::string& dir) {
+    if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
     struct stat st;
-    if (xdg && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) &&
-        st.st_uid == geteuid()) {
-        shared = false;
-        return xdg;
-    }
-    shared = true;
-    return "/tmp";
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 077) == 0;
 }
 
-std::string lockPath(const std::string& identity) {
+// $XDG_RUNTIME_DIR, else a private directory of the user in $TMPDIR or /tmp, else (when
+// somebody else has taken that name) one in the home directory.  Never a
+// place where another user's file could stand in the way.
+std::string lockDir(std::string& why) {
+    const char* xdg = getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (xdg && xdg[0] == '/' && stat(xdg, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & 022) == 0)
+        return xdg;
+    const char* tmpdir = getenv("TMPDIR");
+    std::string tmp = std::string(tmpdir && tmpdir[0] == '/' ? tmpdir : "/tmp") + "/zefaudio-" + std::to_string(geteuid());
+    if (privateDir(tmp)) return tmp;
+    const char* home = getenv("HOME");
+    if (home && home[0] == '/') {
+        std::string cache = std::string(home) + "/.cache";
+        mkdir(cache.c_str(), 0700);
+        if (privateDir(cache + "/zefaudio")) return cache + "/zefaudio";
+    }
+    why = tmp + ": not a private directory of this user, and there is no other place for the device's lock";
+    errno = EACCES;
+    return "";
+}
+
+std::string lockPath(const std::string& identity, std::string& why) {
     std::string readable;
     for (char c : identity.substr(0, 40))
         readable += (isalnum((unsigned char)c) || c == '.' || c == '-') ? c : '_';
     char hash[17];
     snprintf(hash, sizeof hash, "%016llx", (unsigned long long)fnv1a(identity));
-    bool shared;
-    std::string dir = lockDir(shared);
-    std::string user = shared ? std::to_string(geteuid()) + "-" : "";
-    return dir + "/zefaudio-" + user + readable + "-" + hash + ".lock";
+    std::string dir = lockDir(why);
+    return dir.empty() ? "" : dir + "/zefaudio-" + readable + "-" + hash + ".lock";
 }
 
 bool ofdLock(int fd, short type, int cmd, struct flock* out = nullptr) {
@@ -81,6 +99,7 @@ bool ofdLock(int fd, short type, int cmd, struct flock* out = nullptr) {
 
 // Opens the file and maps its page; checks that it is ours before trusting it.
 int openChecked(const std::string& path, bool create, void** page, std::string& why) {
+    if (path.empty()) return -1;  // no lock directory: why says so
     int flags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT : 0);
     int fd = ::open(path.c_str(), flags, 0600);
     if (fd < 0) {
@@ -114,7 +133,7 @@ int openChecked(const std::string& path, bool create, void** page, std::string& 
 
 }  // namespace
 
-DeviceLock::DeviceLock(int fd, void* page) : fd_(fd), page_(page) {}
+DeviceLock::DeviceLock(int fd, void* page, std::string path) : fd_(fd), page_(page), path_(std::move(path)) {}
 
 DeviceLock::~DeviceLock() {
     release();
@@ -124,27 +143,48 @@ DeviceLock::~DeviceLock() {
 
 std::unique_ptr<DeviceLock> DeviceLock::open(const std::string& identity, std::string& why) {
     void* page = nullptr;
-    int fd = openChecked(lockPath(identity), true, &page, why);
+    std::string path = lockPath(identity, why);
+    int fd = openChecked(path, true, &page, why);
     if (fd < 0) return nullptr;
-    return std::unique_ptr<DeviceLock>(new DeviceLock(fd, page));
+    return std::unique_ptr<DeviceLock>(new DeviceLock(fd, page, path));
 }
 
 std::unique_ptr<DeviceLock> DeviceLock::openExisting(const std::string& identity,
                                                      std::string& why) {
     void* page = nullptr;
-    int fd = openChecked(lockPath(identity), false, &page, why);
+    std::string path = lockPath(identity, why);
+    int fd = openChecked(path, false, &page, why);
     if (fd < 0) return nullptr;
-    return std::unique_ptr<DeviceLock>(new DeviceLock(fd, page));
+    return std::unique_ptr<DeviceLock>(new DeviceLock(fd, page, path));
 }
 
 bool DeviceLock::tryExclusive() {
     if (held_) return true;
-    if (!ofdLock(fd_, F_WRLCK, F_OFD_SETLK)) {
-        if (errno == EAGAIN || errno == EACCES) errno = EBUSY;
-        return false;
+    // A holder removes the file when it lets go, so the lock taken must be
+    // on the file that has the name now; else open that one and try again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (!ofdLock(fd_, F_WRLCK, F_OFD_SETLK)) {
+            if (errno == EAGAIN || errno == EACCES) errno = EBUSY;
+            return false;
+        }
+        struct stat mine, named;
+        if (fstat(fd_, &mine) == 0 && stat(path_.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
+            mine.st_ino == named.st_ino) {
+            held_ = true;
+            return true;
+        }
+        ofdLock(fd_, F_UNLCK, F_OFD_SETLK);
+        std::string why;
+        void* page = nullptr;
+        int fd = openChecked(path_, true, &page, why);
+        if (fd < 0) return false;
+        munmap(page_, kPageBytes);
+        ::close(fd_);
+        fd_ = fd;
+        page_ = page;
     }
-    held_ = true;
-    return true;
+    errno = EBUSY;
+    return false;
 }
 
 bool DeviceLock::heldElsewhere() const {
@@ -153,8 +193,11 @@ bool DeviceLock::heldElsewhere() const {
     return fl.l_type != F_UNLCK;
 }
 
-void DeviceLock::release() {
+void DeviceLock::release(bool forget) {
     if (!held_) return;
+    // Removed while still held: nobody can take the lock of a file that is
+    // about to go (tryExclusive checks the name).
+    if (forget) unlink(path_.c_str());
     ofdLock(fd_, F_UNLCK, F_OFD_SETLK);
     held_ = false;
 }

@@ -1,9 +1,11 @@
 // The Player's handlers of its window's controls: play/stop, rewind, the
 // position scale, the speed (warp) pointer and its strip, the board's
 // information text, and the level displays.
+#include <X11/keysym.h>
 #include <Xm/Scale.h>
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -44,7 +46,9 @@ void Player::playCB(Widget w, XtPointer client, XtPointer) {
     Player* p = playerOf(client);
     if (!fileUsable(p)) return;
     if (p->audioObj->getState() != 0) {
-        if (p->audioFile->isEndOfFile()) {
+        // Only a sound heard to its end starts again: a player that gave
+        // the device away goes on from where the listener was.
+        if (p->playState == PLAYER_FINISHED) {
             rewindCB(w, p, nullptr);
             return;
         }
@@ -96,7 +100,7 @@ void Player::rewindCB(Widget, XtPointer client, XtPointer) {
     p->playNextBuf();
 }
 
-void Player::scaleCB(Widget w, XtPointer client, XtPointer callData) {
+void Player::scaleCB(Widget, XtPointer client, XtPointer callData) {
     Player* p = playerOf(client);
     if (!fileUsable(p) || !callData) return;
     const auto* cbs = static_cast<XmScaleCallbackStruct*>(callData);
@@ -124,35 +128,139 @@ void Player::scaleCB(Widget w, XtPointer client, XtPointer callData) {
         }
     } else {
         if (!cbs->event) return;
-        // A click in the trough: the place clicked is the new position, kept
-        // within the part of the scale that exists.
-        int maximum = p->scaleMax;
-        Arg get[1];
-        XtSetArg(get[0], XmNmaximum, &maximum);
-        XtGetValues(w, get, 1);
-        int x = cbs->event->xbutton.x;
-        if (x < p->scaleMin) x = p->scaleMin;
-        if (x > maximum) x = maximum;
-        Arg set[1];
-        XtSetArg(set[0], XmNvalue, x);
-        XtSetValues(w, set, 1);
-        p->removeTimeOutProc();
-        p->setAudioLocation(x);
-        p->audioFile->setReadLocation(p->audioFile->getCurrentLocation());
-        p->setTimeOutProc();
-        if (p->audioObj->getState() == 0) {
-            p->playState = PLAYER_PLAYING;
-            p->audioObj->Pause();
-            p->audioObj->flushOutput();
-            p->audioObj->Resume();
-        } else if (p->reopenDevice(false) != 0) {
-            return;
-        }
+        // A click in the trough: the place clicked is the new position. A
+        // change made from the keyboard moves by the scale's own value.
+        const bool pointer = cbs->event->type == ButtonPress || cbs->event->type == ButtonRelease;
+        p->jumpTo(pointer ? cbs->event->xbutton.x : cbs->value);
+        return;
     }
     p->setCumulPauseTime();
     p->loadStopXbm();
     p->playNextBuf();
     p->dragging = 0;
+}
+
+// Plays on from scale position value, kept within the part of the scale that exists.
+void Player::jumpTo(int value) {
+    int maximum = scaleMax;
+    if (scale) {
+        Arg get[1];
+        XtSetArg(get[0], XmNmaximum, &maximum);
+        XtGetValues(scale, get, 1);
+    }
+    value = std::clamp(value, scaleMin, std::max(scaleMin, maximum));
+    if (scale) {
+        Arg set[1];
+        XtSetArg(set[0], XmNvalue, value);
+        XtSetValues(scale, set, 1);
+    }
+    removeTimeOutProc();
+    setAudioLocation(value);
+    audioFile->setReadLocation(audioFile->getCurrentLocation());
+    setTimeOutProc();
+    if (audioObj->getState() == 0) {
+        playState = PLAYER_PLAYING;
+        audioObj->Pause();
+        audioObj->flushOutput();
+        audioObj->Resume();
+    } else if (reopenDevice(false) != 0) {
+        return;
+    }
+    setCumulPauseTime();
+    loadStopXbm();
+    playNextBuf();
+    dragging = 0;
+}
+
+// ---- the keyboard and the mouse wheel --------------------------------------------------
+
+namespace {
+constexpr float kSeekSeconds = 5.0f;
+constexpr int kSpeedStep = 5;  // pixels of the speed pointer's 55
+// The speaker and its sound waves on the board.
+constexpr int kSpeakerX = 141, kSpeakerY = 57, kSpeakerWidth = 19, kSpeakerHeight = 18;
+}  // namespace
+
+// Space plays or pauses, Home rewinds, Left and Right seek by 5 s, Up and
+// Down change the volume, + and - the speed, q or Ctrl-Q quits. They are
+// taken before the widget with the focus sees them; other keys go on to it
+// (End and Page keys move the position scale).
+void Player::keyEH(Widget, XtPointer client, XEvent* event, Boolean* cont) {
+    Player* p = playerOf(client);
+    if (!p || !event || event->type != KeyPress) return;
+    char text[8] = {};
+    KeySym key = NoSymbol;
+    XLookupString(&event->xkey, text, sizeof text - 1, &key, nullptr);
+    switch (key) {
+    case XK_space: playCB(p->play, p, nullptr); break;
+    case XK_Home: case XK_KP_Home: rewindCB(p->rewind, p, nullptr); break;
+    case XK_Left: case XK_KP_Left: if (fileUsable(p)) p->seekBy(-kSeekSeconds); break;
+    case XK_Right: case XK_KP_Right: if (fileUsable(p)) p->seekBy(kSeekSeconds); break;
+    case XK_Up: case XK_KP_Up: volUpCB(p->speaker, p, nullptr); break;
+    case XK_Down: case XK_KP_Down: volDownCB(p->speaker, p, nullptr); break;
+    case XK_plus: case XK_KP_Add: case XK_equal: p->changeSpeed(1); break;
+    case XK_minus: case XK_KP_Subtract: p->changeSpeed(-1); break;
+    case XK_q: case XK_Q: p->ExitLoop(); break;  // with or without Ctrl
+    default: return;
+    }
+    *cont = False;
+}
+
+// The mouse wheel over the speaker (and its sound waves) sets the volume.
+void Player::speakerEH(Widget w, XtPointer client, XEvent* event, Boolean*) {
+    Player* p = playerOf(client);
+    if (!p || !event || event->type != ButtonPress) return;
+    const int x = event->xbutton.x, y = event->xbutton.y;
+    const bool onSpeaker = x >= kSpeakerX && x < kSpeakerX + kSpeakerWidth && y >= kSpeakerY &&
+                           y < kSpeakerY + kSpeakerHeight;
+    if (w == p->board && !onSpeaker) return;
+    if (event->xbutton.button == Button4) volUpCB(w, p, nullptr);
+    if (event->xbutton.button == Button5) volDownCB(w, p, nullptr);
+}
+
+void Player::seekBy(float seconds) {
+    if (soundAttr.duration <= 0.0f) return;
+    const float fraction = std::clamp((playedSeconds + seconds) / soundAttr.duration, 0.0f, 1.0f);
+    jumpTo(playergui::scaleStep(scaleMin, scaleMax, fraction, scaleMin, scaleMax));
+}
+
+void Player::changeSpeed(int direction) {
+    if (!warptr || !fileUsable(this)) return;
+    Position x = 0;
+    Arg get[1];
+    XtSetArg(get[0], XtNx, &x);
+    XtGetValues(warptr, get, 1);
+    const int to = std::clamp(int(x) + direction * kSpeedStep, getWarpXMin(), getWarpXMax());
+    moveWarptr(to, 0);
+    warpPending = 1;
+    pendingWarp = float(to - getWarpXMin()) / float(getWarpXMax() - getWarpXMin());
+}
+
+void Player::installKeys() {
+    // The scale takes the focus in its scroll bar.
+    const Widget scrollBar = scale ? XtNameToWidget(scale, "Scrollbar") : nullptr;
+    for (Widget w : {topLevel, board, play, rewind, scale, scrollBar, warptr})
+        if (w) XtInsertEventHandler(w, KeyPressMask, False, keyEH, this, XtListHead);
+    for (Widget w : {speaker, board})
+        if (w) XtAddEventHandler(w, ButtonPressMask, False, speakerEH, this);
+    // A visible focus: a frame of one pixel in blue round the control that
+    // has it. The controls move out by that pixel, so nothing else moves.
+    for (Widget w : {rewind, play, scale}) {
+        if (!w) continue;
+        Position x = 0, y = 0;
+        Arg get[2];
+        XtSetArg(get[0], XtNx, &x);
+        XtSetArg(get[1], XtNy, &y);
+        XtGetValues(w, get, 2);
+        Arg set[4];
+        XtSetArg(set[0], XmNhighlightThickness, 1);
+        XtSetArg(set[1], XmNhighlightColor, blue);
+        XtSetArg(set[2], XtNx, Position(x - 1));
+        XtSetArg(set[3], XtNy, Position(y - 1));
+        XtSetValues(w, set, 4);
+    }
+    if (warptr) XtVaSetValues(warptr, XmNtraversalOn, False, nullptr);
+    if (play) XmProcessTraversal(play, XmTRAVERSE_CURRENT);
 }
 
 void Player::setAudioLocation(int value) {
@@ -245,6 +353,7 @@ void Player::displayGain() {
 
 void Player::displayVolume() { showVolume(); }
 
+// The level chosen lasts for the session: the device is opened at it again.
 void Player::volUpCB(Widget, XtPointer client, XtPointer) {
     Player* p = playerOf(client);
     if (fileUsable(p)) p->audioObj->setVolume(1);

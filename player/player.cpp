@@ -57,6 +57,18 @@ char* newText(const std::string& text) {
 
 const char kAttributesMissing[] = "Could not get sound file attributes from ";
 
+// Why the device could not be opened, when another player does not hold it.
+std::string deviceUnavailable(int error) {
+    const char* reason = error == ENOENT || error == ENODEV || error == ENXIO ? "no sound device was found"
+                         : error == EACCES || error == EPERM                  ? "permission denied"
+                                                                               : std::strerror(error);
+    return std::string("Audio device not available:\n") + reason;
+}
+
+// Buffers given to the device that are kept for finding the place heard:
+// the device holds at most five unplayed ones.
+constexpr size_t kWrittenKept = 32;
+
 }  // namespace
 
 // ---- construction ------------------------------------------------------------------
@@ -108,6 +120,11 @@ Player::~Player() {
     }
     if (appContext && (XtAppPending(appContext) & kTimerPending))
         XtAppProcessEvent(appContext, kTimerPending);
+    // Quitting is silence at once: what is queued is discarded, not played out.
+    if (audioObj && audioObj->getState() == 0) {
+        audioObj->Pause();
+        audioObj->flushOutput();
+    }
     delete audioObj;
     delete audioFile;
     std::free(deviceName);
@@ -219,7 +236,10 @@ AUType Player::getAudioFileType(const char* name) {
         baseName = XDisp::basename(fileName);
     }
     if (!fileName) return AU_NOPLAY;
-    if (access(fileName, R_OK) != 0) {
+    // Only a regular file is played: a FIFO or a device would block the
+    // player before any window appears.
+    struct stat st {};
+    if (access(fileName, R_OK) != 0 || stat(fileName, &st) != 0 || !S_ISREG(st.st_mode)) {
         delete[] accessMessage;
         accessMessage = newText(std::string("Input Audio file\n") + fileName + "\nnot accessible.");
         showMessage(accessMessage);
@@ -311,11 +331,31 @@ void Player::refuseFile() {
     else badFileAttrMsg();
 }
 
+// The window's title and icon name name the file: "zefplayer — talk.zef".
+// WM_NAME (Latin-1) gets a plain hyphen; _NET_WM_NAME carries the dash.
+void Player::nameWindow() {
+    if (!topLevel || !display || !baseName) return;
+    const std::string plain = std::string("zefplayer - ") + baseName;
+    const std::string utf8 = std::string("zefplayer \u2014 ") + baseName;
+    Arg args[2];
+    XtSetArg(args[0], XtNtitle, plain.c_str());
+    XtSetArg(args[1], XtNiconName, plain.c_str());
+    XtSetValues(topLevel, args, 2);
+    if (!XtIsRealized(topLevel)) return;
+    const Atom type = XInternAtom(display, "UTF8_STRING", False);
+    for (const char* property : {"_NET_WM_NAME", "_NET_WM_ICON_NAME"})
+        XChangeProperty(display, XtWindow(topLevel), XInternAtom(display, property, False), type, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(utf8.data()), int(utf8.size()));
+}
+
 void Player::start(const char* name) {
     if (initAudioFile(getAudioFileType(name)) == 0) playAudio(true);
     startGui(false);
     setStandAloneScale();
+    nameWindow();
     RealizeTop();
+    nameWindow();
+    installKeys();
     if (playState == PLAYER_STOPPED) loadPlayXbm();
     if (audioObj && audioObj->getState() == 0) setPropertyEH();
     if (info && info->getWidget()) InforObj::inforPostion(XtParent(info->getWidget()), nullptr, nullptr);
@@ -435,9 +475,14 @@ int Player::playAudio(bool startPlaying) {
     return 0;
 }
 
+// 300 ms of 16-bit samples; a rate no sound device plays (above 192 kHz,
+// say a damaged header's 3.5 GHz) gives 0, refused, rather than two
+// buffers of gigabytes.
 int Player::bufferBytes(uint32_t rate) {
+    constexpr uint32_t kHighestRate = 192000;
+    if (rate > kHighestRate) return 0;
     const long long samples = (static_cast<long long>(rate) * 300 / 1000) / 720 * 720;
-    return samples * 2 > INT_MAX ? 0 : int(samples * 2);
+    return int(samples * 2);
 }
 
 // At most one tick is pending: a new one replaces the old. The procedure
@@ -506,6 +551,12 @@ int Player::reopenDevice(bool wait) {
         trace("device opened");
         return 0;
     }
+    // Only a device that someone holds is worth waiting or asking for.
+    if (const int error = audioObj->openError(); error != EBUSY) {
+        showMessage(deviceUnavailable(error).c_str());
+        playState = PLAYER_STOPPED;
+        return 1;
+    }
     if (audioFile && audioFile->getNetStreamFlag() && wait) {
         sleep(1);
         playState = PLAYER_STOPPED;
@@ -561,8 +612,13 @@ int Player::playNextBuf() {
         } else {
             count = currentBuffer == buffer1 ? count1 : count2;
         }
+        if (segmentCount == 0) {
+            written.clear();
+            samplesAtReset = audioObj->getPlayedSamples();
+        }
         if (segmentCount > 0 && segmentCount % 2 == 1) audioObj->playSegment(currentBuffer, 0);
         deviceReady = audioObj->playSegment(currentBuffer, count) == 1 ? 0 : 1;
+        if (deviceReady) logWritten(currentBuffer == buffer1 ? read1 : read2, count);
         segmentCount += 1;
         playState = PLAYER_PLAYING;
         return playState;
@@ -595,16 +651,67 @@ void Player::endOfSound() {
     trace("end of sound");
 }
 
+// Where the decoder stands in the coded data: the place a buffer read
+// from there starts.
+long Player::decodePosition() {
+    if (auto* zef = dynamic_cast<ZefFile*>(audioFile)) return zef->getReadPos();
+    return audioFile ? audioFile->getCurrentLocation() : -1;
+}
+
+int Player::readInto(char* buffer, Span* span) {
+    span->from = decodePosition();
+    const int n = audioFile->readSegment(buffer, bufferSize);
+    span->to = decodePosition();
+    return n;
+}
+
+void Player::logWritten(const Span& span, int bytes) {
+    const long frames = bytes / 2 / long(soundAttr.channelCount ? soundAttr.channelCount : 1);
+    written.push_back({span.from, span.to, frames});
+    if (written.size() > kWrittenKept) {
+        if (samplesAtReset >= 0) samplesAtReset += written.front().frames;
+        written.erase(written.begin());
+    }
+}
+
+// Places the decoder at the sound the listener heard last, from the
+// device's count of samples played: within the buffer that was playing, in
+// proportion. True when everything written was heard and it was the end.
+bool Player::resumeWhereHeard() {
+    const bool decodedAll = moreData == 0 || eofWritten;
+    const long played = audioObj->getPlayedSamples();
+    if (written.empty() || samplesAtReset < 0 || played < 0) return decodedAll && segmentCount > 0;
+    // The counter wraps at 2^32 frames.
+    long heard = long(uint32_t(uint64_t(played) - uint64_t(samplesAtReset)));
+    long place = written.back().to;
+    bool allHeard = true;
+    for (const Written& w : written) {
+        if (heard < w.frames) {
+            place = w.from + (w.frames > 0 ? long((double(w.to - w.from) * double(heard)) / double(w.frames)) : 0);
+            allHeard = false;
+            break;
+        }
+        heard -= w.frames;
+    }
+    written.clear();
+    if (allHeard && decodedAll) return true;
+    trace("resuming at %ld", place);
+    audioFile->setReadLocation(place);
+    moreData = 1;
+    deviceReady = 1;
+    return false;
+}
+
 char* Player::getBuffer(int* count) {
     if (bufferMode == 2) {
-        count1 = audioFile->readSegment(buffer1, bufferSize);
+        count1 = readInto(buffer1, &read1);
         if (count1 == AudioFile::kNoMoreData) {
             *count = AudioFile::kNoMoreData;
             return nullptr;
         }
         *count = count1;
         nextBuffer = 1;
-        count2 = audioFile->readSegment(buffer2, bufferSize);
+        count2 = readInto(buffer2, &read2);
         if (count2 != AudioFile::kNoMoreData) bufferMode = 1;
         return buffer1;
     }
@@ -615,7 +722,7 @@ char* Player::getBuffer(int* count) {
         }
         nextBuffer = 2;
         *count = count2;
-        count1 = audioFile->readSegment(buffer1, bufferSize);
+        count1 = readInto(buffer1, &read1);
         return buffer2;
     }
     if (bufferMode == 1 && nextBuffer == 2) {
@@ -625,7 +732,7 @@ char* Player::getBuffer(int* count) {
         }
         nextBuffer = 1;
         *count = count1;
-        count2 = audioFile->readSegment(buffer2, bufferSize);
+        count2 = readInto(buffer2, &read2);
         return buffer1;
     }
     return nullptr;
@@ -783,6 +890,9 @@ void Player::propEH(Widget, XtPointer client, XEvent* event, Boolean*) {
     if (!close) return;
     p->trace("\"close\" received");
     p->audioObj->Pause();
+    // The sound queued but not heard is played again after the hand-over;
+    // the end counts only when the listener has heard it.
+    const bool heardToEnd = p->audioFile && p->resumeWhereHeard();
     for (int i = 0; i < 3; ++i) p->audioObj->flushOutput();
     p->audioObj->closeDevice();
     p->removePropertyEH();
@@ -790,7 +900,7 @@ void Player::propEH(Widget, XtPointer client, XEvent* event, Boolean*) {
     p->setPauseTime();
     p->loadPlayXbm();
     if (p->playState == PLAYER_PLAYING) p->playState = PLAYER_STOPPED;
-    if (p->audioFile && p->audioFile->isEndOfFile()) p->playState = PLAYER_FINISHED;
+    if (heardToEnd) p->playState = PLAYER_FINISHED;
     XFlush(p->display);
     sleep(1);  // so that the requester finds the device free on its next try
 }

@@ -163,8 +163,8 @@ PlayerGui::~PlayerGui() {
     delete floatShell;
     delete playerBoard;
     delete gainFrame;
-    delete gainGC;
-    delete volumeGC;
+    releaseGC(gainGC);  // the graphics contexts too: LeakSanitizer sees Xlib's record of each
+    releaseGC(volumeGC);
     delete warptrBoard;
 }
 

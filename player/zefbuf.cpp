@@ -17,6 +17,10 @@ namespace {
 
 constexpr long kSavedHead = 2400;  // the bytes kept safe while the header is parsed
 constexpr unsigned kRefillBlocks = 150;
+// A streamed copy grows with the bytes that arrive, never at once to what a
+// header announces (up to 4 GiB), and refuses more than this: 64 MiB is
+// over two days of speech at 2.9 kbit/s.
+constexpr long kLargestStream = 64L << 20;
 
 }  // namespace
 
@@ -30,11 +34,12 @@ ZefBuf::ZefBuf(char* bytes, int length, KELVANE_CALLBACK callback, bool copy) : 
         available = length;
         totalSize = getZefSize(bytes);
         // More data than the header announces is refused, as playMore would.
-        if (state != 0 || totalSize < 1 || totalSize < length) {
+        if (state != 0 || totalSize < 1 || totalSize < length || length > kLargestStream) {
             state = 1;
             return;
         }
-        data = new (std::nothrow) char[size_t(totalSize)];
+        capacity = std::max<long>(length, 65536);
+        data = static_cast<char*>(std::malloc(size_t(capacity)));
         if (!data) {
             state = 1;
             return;
@@ -58,7 +63,7 @@ ZefBuf::ZefBuf(char* bytes, int length, KELVANE_CALLBACK callback, bool copy) : 
 
 ZefBuf::~ZefBuf() {
     if (auCvt) auCvt->freeZefDcmp();
-    if (ownsData) delete[] data;
+    if (ownsData) std::free(data);
 }
 
 const char* ZefBuf::getClassId() { return classid; }
@@ -211,11 +216,19 @@ int ZefBuf::playMore(const char* more, int length) {
     }
     // Only a stream copied into its own buffer grows, and never beyond the
     // size its header announced.
-    if (!netStream || !ownsData || received + length > totalSize) return 1;
+    if (!netStream || !ownsData || received + length > totalSize || received + length > kLargestStream) return 1;
+    if (received + length > capacity) {
+        long grown = std::min(std::max(capacity * 2, received + length), std::min(totalSize, kLargestStream));
+        char* bigger = static_cast<char*>(std::realloc(data, size_t(grown)));
+        if (!bigger) return 1;
+        data = bigger;
+        capacity = grown;
+    }
     std::memcpy(data + received, more, size_t(length));
     received += length;
     available += length;
-    auCvt->setZefInputSize(static_cast<unsigned long>(available));
+    // The decoder reads from where the bytes are now.
+    auCvt->setZefInput(data, static_cast<unsigned long>(available), auCvt->inputBytesUsed());
     return 0;
 }
 

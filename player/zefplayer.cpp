@@ -1,4 +1,8 @@
-// zefplayer [file] [toolkit options]: plays one Zef file in a small window.
+// zefplayer [toolkit options] [file]: plays one Zef file in a small window.
+//
+// The toolkit takes its options (-display, -geometry, -xrm, ...) wherever
+// they stand; the first argument left is the file. --help and --version
+// print and end the program before any display is opened.
 //
 // Without a file argument it plays the file that ZEFINPUTFILE names, else
 // "intro.zef" in the current directory; when there is none there, the
@@ -24,6 +28,9 @@
 
 #ifndef ZEF_SOURCE_INTRO
 #define ZEF_SOURCE_INTRO "intro.zef"
+#endif
+#ifndef ZEFPLAYER_VERSION
+#define ZEFPLAYER_VERSION "unknown"
 #endif
 
 namespace {
@@ -70,8 +77,37 @@ std::string introFile() {
     return here;  // reported as not accessible
 }
 
-std::string inputFile(int argc, char** argv) {
-    if (argc > 1) return argv[1];
+const char kUsage[] =
+    "usage: zefplayer [toolkit options] [file]\n"
+    "Plays a Zef file (.zef, .x-zef) in a small window; without a file, the one\n"
+    "that ZEFINPUTFILE names, else intro.zef.\n"
+    "\n"
+    "  --help      print this text and exit\n"
+    "  --version   print the version and exit\n"
+    "  -display DISPLAY, -geometry +X+Y, -xrm RESOURCE, ...  the X toolkit's options\n"
+    "\n"
+    "Keys: Space play/pause, Home rewind, Left/Right 5 s back/on, Up/Down volume,\n"
+    "+/- speed, q or Ctrl-Q quit. The mouse wheel over the speaker sets the volume.\n"
+    "The sound goes to the device that ZEFAUDIO names (alsa, file:PATH.wav, null).\n";
+
+// --help or --version among the arguments (before a "--"): 0 printed, -1 none.
+int answerInformationOptions(int argc, char** argv) {
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i) {
+        const std::string a = argv[i];
+        if (a == "--help") return std::fputs(kUsage, stdout), 0;
+        if (a == "--version") return std::printf("zefplayer %s\n", ZEFPLAYER_VERSION), 0;
+    }
+    return -1;
+}
+
+// The file: the first argument the toolkit left (after a "--", whatever it
+// looks like), else ZEFINPUTFILE, else intro.zef. Empty when an argument is
+// an option nobody knows.
+std::string inputFile(const std::vector<char*>& left) {
+    size_t i = 1;
+    if (i < left.size() && left[i] && std::string(left[i]) == "--") ++i;
+    else if (i < left.size() && left[i] && left[i][0] == '-' && left[i][1] != '\0') return {};
+    if (i < left.size() && left[i]) return left[i];
     if (const char* named = std::getenv("ZEFINPUTFILE")) return named;
     return introFile();
 }
@@ -109,9 +145,18 @@ int main(int argc, char** argv) {
     std::ios::sync_with_stdio(true);
     std::cerr.tie(&std::cout);
 
-    const std::string file = inputFile(argc, argv);
+    if (answerInformationOptions(argc, argv) == 0) return 0;
+    // The toolkit takes its options out of the list and moves the rest to
+    // its front, ending it with a null.
+    std::vector<char*> left(argv, argv + argc);
+    left.push_back(nullptr);
+    Player player(argc, left.data(), fallbackResources);
+    const std::string file = inputFile(left);
+    if (file.empty()) {
+        std::cerr << "zefplayer: unknown option " << left[1] << "\n" << kUsage;
+        return 2;
+    }
     if (programDebug) std::cout << "zefplayer: playing " << file << std::endl;
-    Player player(argc, argv, fallbackResources);
     try {
         installQuitHandlers(player);
         player.initAudioDevice("/dev/audio");

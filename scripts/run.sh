@@ -62,7 +62,7 @@ done
 [ "$(data_size)" -gt 0 ] || { echo "run: the sound did not end within two minutes" >&2; exit 1; }
 
 sleep 0.5  # the window's last redraw
-window=$(xdotool search --onlyvisible --name '^zefplayer$' | head -n1)
+window=$(xdotool search --onlyvisible --name '^zefplayer' | head -n1)
 import -window "$window" "$png"
 kill -TERM "${pids[0]}"
 wait "${pids[0]}" 2>/dev/null || true

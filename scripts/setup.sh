@@ -8,10 +8,13 @@ packages=(
   libgtest-dev libgmock-dev
   libmotif-dev libxt-dev libxmu-dev libx11-dev
   libasound2-dev alsa-utils
+  libsndfile1-dev libsoxr-dev parallel
   xvfb xdotool x11-utils x11-apps imagemagick
+  desktop-file-utils libxml2-utils shared-mime-info
   xfonts-base xfonts-75dpi xfonts-100dpi
   codec2 sox libsox-fmt-all espeak-ng flite
   python3 python3-numpy python3-scipy
+  scdoc man-db groff-base file lintian
 )
 
 missing=()

@@ -78,6 +78,11 @@ public:
     // size in/out); 0 success, 1 failure with the codes kept below.
     void initBufZefData();
     int initBufZef2Raw(char* in, int* inSize, char* out, int* outSize);
+    // The session's sound to the audio device.
+    int initBufZef2Speaker(char* in, int* inSize, char* out, int* outSize);
+    // Plays to the device: the frames at in on a session of
+    // initBufZef2Speaker, else a whole Zef WAVE file at in.
+    int playZefData(char* in, int* inSize);
     int initZefDcmp(char* in, int* inSize, char* out, int* outSize);
     int bufZefConvert(char* out, int* outSize);
     int bufZefConvert(char* in, int* inSize, char* out, int* outSize);

@@ -18,12 +18,15 @@ public:
 
     // 0 while the device is open, -4 when it is not.
     int getState();
-    // 0, or -4 when the device cannot be opened (busy or missing).
+    // 0, or -4 when the device cannot be opened (busy or missing);
+    // openError() then tells why (EBUSY when another holds it).
     int openDevice();
+    int openError() const { return openErrno; }
     void closeDevice();
     // Play format from the sound: rate, channels, precision by dataFormat
     // (2, 3, 4, 5: 8, 16, 24, 32 bits; other formats keep the device's),
-    // linear encoding, gain 127, every output port.  0, 1 on failure, or
+    // linear encoding, gain 127 (or the level the user chose with
+    // setVolume, which lasts as long as this object), every output port.  0, 1 on failure, or
     // the device state when it is not open.
     int setAudioInfo(SNDSoundStruct& snd);
     // Writes n bytes (0: an end-of-data marker), opening the device first if
@@ -31,6 +34,8 @@ public:
     int playSegment(char* buf, int n);
     // End-of-data markers played since the counter was last set; -1 on failure.
     int getNumOfPlayMarker();
+    // Sample frames played since the device was opened; -1 on failure.
+    long getPlayedSamples();
     int setNumOfPlayMarker(int n);
     int Pause();
     int Resume();
@@ -58,6 +63,8 @@ private:
     char* devicePath;
     int audioFd = -1;
     int volumeStep = 7;
+    uint32_t playGain = 127;  // the level setAudioInfo gives the device
+    int openErrno = 0;
     audio_info_t info{};
     audio_info_t savedInfo{};
     int deviceState = 0;

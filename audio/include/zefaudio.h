@@ -6,7 +6,8 @@
 // ZEFAUDIO (read at every open):
 //
 //   alsa[:PCM]            real sound through ALSA (default; PCM "default")
-//   file:PATH.wav         plays at real-time pace into a WAVE file
+//   file:PATH.wav         plays at real-time pace into a WAVE file, written
+//                         beside PATH and put in place when the device closes
 //   null[:NAME]           plays at real-time pace and discards the sound
 //
 // followed by options ",key=value"; the one option is `speed=N` (null and

@@ -12,6 +12,7 @@
 
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "mirlane.h"
 #include "playergui.h"
@@ -86,7 +87,8 @@ public:
     // The playback engine.
     int playAudio(bool start);
     // Bytes of each PCM buffer: 300 ms of 16-bit samples at rate, in whole
-    // blocks of 720 samples; 0 when the rate gives no whole block.
+    // blocks of 720 samples; 0 when the rate gives no whole block or is
+    // above 192 kHz.
     static int bufferBytes(uint32_t rate);
     void setTimeOutProc();
     void removeTimeOutProc();
@@ -117,6 +119,9 @@ public:
     static void rewindCB(Widget w, XtPointer player, XtPointer callData);
     static void scaleCB(Widget w, XtPointer player, XtPointer callData);
     void setAudioLocation(int value);
+    // Plays on from scale position value (a trough click, a keyboard change
+    // of the scale, a seek key).
+    void jumpTo(int value);
     static void warptrEH(Widget w, XtPointer player, XEvent* event, Boolean* cont);
     static void wboardEH(Widget w, XtPointer player, XEvent* event, Boolean* cont);
     static void pboardEH(Widget w, XtPointer player, XEvent* event, Boolean* cont);
@@ -184,6 +189,20 @@ public:
     int playState = PLAYER_STOPPED;
 
 private:
+    // Where one buffer's sound lies in the coded data, and one given to the device.
+    struct Span { long from = 0, to = 0; };
+    struct Written { long from, to, frames; };
+    long decodePosition();
+    int readInto(char* buffer, Span* span);
+    void logWritten(const Span& span, int bytes);
+    bool resumeWhereHeard();
+    void nameWindow();
+    void installKeys();
+    static void keyEH(Widget w, XtPointer player, XEvent* event, Boolean* cont);
+    static void speakerEH(Widget w, XtPointer player, XEvent* event, Boolean* cont);
+    void seekBy(float seconds);
+    void changeSpeed(int direction);
+
     void showMessage(const char* text);
     bool boardShown();
     void raiseWarpStrip();
@@ -196,6 +215,9 @@ private:
     static void tickReady(XtPointer player, int* fd, XtInputId* id);
 
     std::string shownMessage;
+    Span read1, read2;
+    std::vector<Written> written;  // since the device's counters were last reset
+    long samplesAtReset = -1;      // the device's played samples then
     int tickFd = -1;
     XtInputId tickInput = 0;
     XtIntervalId tickSerial = 0;

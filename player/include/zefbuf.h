@@ -57,4 +57,5 @@ protected:
     long headerSize = 0;
     long readPos = 0;
     long received = 0;
+    long capacity = 0;  // bytes allocated for a copied stream: grows with what arrives
 };

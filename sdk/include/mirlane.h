@@ -20,6 +20,15 @@
 extern "C" {
 #endif
 
+/* ---- exported interface ------------------------------------------------ */
+/* Every call and object of this header carries MIRLANE_API; nothing else
+ * leaves the shared library. */
+#if defined(__GNUC__) || defined(__clang__)
+#define MIRLANE_API __attribute__((visibility("default")))
+#else
+#define MIRLANE_API
+#endif
+
 /* ---- version marks and record sizes --------------------------------- */
 #define KELVANE_DATA_VERSION_MARK 148 /* current form of KELVANE_DATA */
 #define KELVANE_DATA_OLD_MARK 92      /* older form, information calls only */
@@ -89,7 +98,7 @@ extern "C" {
 #define ZEF_RATE_11127_FIXED 729236945u  /* 11127.27 Hz as 16.16 fixed point */
 #define ZEF_RATE_22254_FIXED 1458473891u /* 22254.55 Hz as 16.16 fixed point */
 #define ZEF_ACCEPTED_RATE_COUNT 8
-extern const uint32_t zefAcceptedRates[ZEF_ACCEPTED_RATE_COUNT];
+MIRLANE_API extern const uint32_t zefAcceptedRates[ZEF_ACCEPTED_RATE_COUNT];
 
 /* ---- status codes (dwStatus and the callback's second argument) ------- */
 #define KELVANE_STATUS_COMPRESS_START 11
@@ -181,8 +190,11 @@ typedef struct tagKELVANE_MARKER_REQUEST {
 } KELVANE_MARKER_REQUEST;
 
 /* One RIFF INFO text (element of lpInfoChunks).  dwId: 0 free, 1..6 a known
- * identifier (IARL ICOP INAM ISFT IENG ICMT), else the four characters in
- * memory order.  dwLength 0xFFFFFFFF asks for that identifier on reading. */
+ * identifier (IARL ICOP INAM ISFT IENG ICMT), else the identifier's four
+ * characters as a number, the first in the most significant byte ("ICRD" is
+ * 0x49435244, the value of the C constant 'ICRD').  dwLength 0xFFFFFFFF asks
+ * for that identifier on reading; such a record gets the text before any
+ * free record does. */
 typedef struct tagKELVANE_INFO_CHUNK {
     uint32_t dwId;
     uint32_t dwLength;
@@ -475,26 +487,26 @@ enum {
 /* ---- error texts ---------------------------------------------------------- */
 /* Longest message is under 300 bytes; give a buffer of ZEF_MESSAGE_SIZE. */
 #define ZEF_MESSAGE_SIZE 512
-uint16_t mlGetStringFromError(uint16_t wError, uint32_t dwSecondary, char* lpText);
+MIRLANE_API uint16_t mlGetStringFromError(uint16_t wError, uint32_t dwSecondary, char* lpText);
 /* The same into a sized buffer (never writes more than size bytes). */
-uint16_t mlGetStringFromErrorN(uint16_t wError, uint32_t dwSecondary, char* lpText, size_t size);
+MIRLANE_API uint16_t mlGetStringFromErrorN(uint16_t wError, uint32_t dwSecondary, char* lpText, size_t size);
 
 /* ---- library start-up and information calls ---------------------------- */
 
 /* Start the library: lpStartup->wSize must be ZEF_STARTUP_SIZE; fills the
  * version, revision, name and the numbers of built-in codecs and Guisettes. */
-uint16_t zefStartup(ZEF_STARTUP* lpStartup);
+MIRLANE_API uint16_t zefStartup(ZEF_STARTUP* lpStartup);
 /* Release the library-wide records; zefStartup may be called again. */
-uint16_t zefShutdown(void);
+MIRLANE_API uint16_t zefShutdown(void);
 /* Fill the ZEF_VERSION at lpOutputLocation (dwOutputType ZEFTYPE_VERSION_INFO,
  * dwOutputSize ZEF_VERSION_SIZE or ZEF_VERSION_SIZE_SHORT). */
-uint16_t utilGetVersionInfo(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t utilGetVersionInfo(KELVANE_DATA* lpKelvaneData);
 /* Read or change one setting (KELVANE_ATTR_...).  Both return 65535 for a
  * NULL lpKelvaneData and 65534 for a NULL lpAttribute; the session-only
  * attributes return 65535 when no session is open.  Pitch and warp values
  * are clamped to their limits. */
-uint16_t utilMirlaneGetAttribute(KELVANE_DATA* lpKelvaneData, KELVANE_ATTRIBUTE* lpAttribute);
-uint16_t utilMirlaneSetAttribute(KELVANE_DATA* lpKelvaneData, const KELVANE_ATTRIBUTE* lpAttribute);
+MIRLANE_API uint16_t utilMirlaneGetAttribute(KELVANE_DATA* lpKelvaneData, KELVANE_ATTRIBUTE* lpAttribute);
+MIRLANE_API uint16_t utilMirlaneSetAttribute(KELVANE_DATA* lpKelvaneData, const KELVANE_ATTRIBUTE* lpAttribute);
 
 /* An endpoint handler: (control structure, message ZEFMSG_...) -> 0 or error. */
 typedef uint16_t (*ZEF_ENDPOINT_PROC)(KELVANE_DATA* lpKelvaneData, uint16_t wMessage);
@@ -502,33 +514,33 @@ typedef uint16_t (*ZEF_ENDPOINT_PROC)(KELVANE_DATA* lpKelvaneData, uint16_t wMes
 /* Describe the input (dwInputType, lpInputLocation, dwInputSize) in the
  * ZEF_FILE_INFO at lpOutputLocation (dwOutputType ZEFTYPE_FILE_INFO,
  * dwOutputSize 44) without decoding it. */
-uint16_t utilGetFileInfo(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t utilGetFileInfo(KELVANE_DATA* lpKelvaneData);
 /* The set-up and tear-down behind utilGetFileInfo: between them the input is
  * open and its header parsed (a caller may read markers and the stream
  * description through the control block). */
-uint16_t utilMirlaneInit(KELVANE_DATA* lpKelvaneData);
-uint16_t utilMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t utilMirlaneInit(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t utilMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
 /* The input handler of the information calls for a type word, or NULL. */
-ZEF_ENDPOINT_PROC utilGetInputProc(uint32_t dwType);
+MIRLANE_API ZEF_ENDPOINT_PROC utilGetInputProc(uint32_t dwType);
 
 /* ---- decompression --------------------------------------------------------- */
 /* mode: 1 streaming (the dcmpZef triple), 0 one-shot. */
-uint16_t dcmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode);
-uint16_t dcmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
-uint16_t MirlaneDecompress(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode);
+MIRLANE_API uint16_t dcmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t MirlaneDecompress(KELVANE_DATA* lpKelvaneData);
 /* One-shot: initialise, decode to the end of the input, clean up. */
-uint16_t dcmpMirlaneDecompress(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpZefFileToFile(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpZefBufferToFile(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpZefFileToBuffer(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpMirlaneDecompress(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpZefFileToFile(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpZefBufferToFile(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpZefFileToBuffer(KELVANE_DATA* lpKelvaneData);
 /* Streaming: init once with the first input buffer, convert one input buffer
  * into one output buffer per call (dwInputBytesUsed and dwOutputBytesUsed
  * report what was consumed and produced), free at the end. */
-uint16_t dcmpZefInit(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpZefConvert(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpZefFree(KELVANE_DATA* lpKelvaneData);
-ZEF_ENDPOINT_PROC dcmpGetInputProc(uint32_t dwType);
-ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
+MIRLANE_API uint16_t dcmpZefInit(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpZefConvert(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpZefFree(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API ZEF_ENDPOINT_PROC dcmpGetInputProc(uint32_t dwType);
+MIRLANE_API ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
 
 /* ---- compression ------------------------------------------------------------ */
 /* PCM (WAVE, AIFF, raw with wInputBytesPerSample and dwInputSamplingRate;
@@ -536,21 +548,21 @@ ZEF_ENDPOINT_PROC dcmpGetOutputProc(uint32_t dwType);
  * dwCompressionSettings 0 or KELVANE_CODEC_LUMO_8K (Orvo) or KELVANE_CODEC_PELN_HQ
  * (Peln); any other gives 168.
  * Status 11 at the start, 19 after each frame, 12 at the end. */
-uint16_t cmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode); /* 0 one-shot, 1 streaming */
-uint16_t cmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpMirlaneCompress(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpFileToZefFile(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpBufferToZefFile(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpFileToZefBuffer(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpMirlaneInit(KELVANE_DATA* lpKelvaneData, uint16_t wMode); /* 0 one-shot, 1 streaming */
+MIRLANE_API uint16_t cmpMirlaneCleanup(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpMirlaneCompress(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpFileToZefFile(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpBufferToZefFile(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpFileToZefBuffer(KELVANE_DATA* lpKelvaneData);
 /* Streaming: init with the first input buffer (its header is read), convert
  * each further buffer (dwInputBytesUsed and dwOutputBytesUsed as for
  * dcmpZefConvert; input that would overflow the output stays unread), and
  * free, which encodes the held samples into the output given. */
-uint16_t cmpZefInit(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpZefConvert(KELVANE_DATA* lpKelvaneData);
-uint16_t cmpZefFree(KELVANE_DATA* lpKelvaneData);
-ZEF_ENDPOINT_PROC cmpGetInputProc(uint32_t dwType);
-ZEF_ENDPOINT_PROC cmpGetOutputProc(uint32_t dwType);
+MIRLANE_API uint16_t cmpZefInit(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpZefConvert(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpZefFree(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API ZEF_ENDPOINT_PROC cmpGetInputProc(uint32_t dwType);
+MIRLANE_API ZEF_ENDPOINT_PROC cmpGetOutputProc(uint32_t dwType);
 /* Recording: compression from the audio device's record side.  dwInputType
  * ZEFTYPE_LOCATION_SOUND (8000 Hz, 16-bit mono) or ZEFTYPE_FORMAT_RAW |
  * ZEFTYPE_LOCATION_SOUND with dwInputSamplingRate and wInputBytesPerSample;
@@ -562,17 +574,17 @@ ZEF_ENDPOINT_PROC cmpGetOutputProc(uint32_t dwType);
  * one that fails while recording gives ZEFERR_READING_FROM_FILE and status
  * 507, and the output is cleaned up as after a failed compression.  While
  * the device is paused the callback hears status 24 and may stop. */
-uint16_t cmpMirlaneRecord(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t cmpMirlaneRecord(KELVANE_DATA* lpKelvaneData);
 /* The recording loop on a session opened by cmpMirlaneInit: 221 when the
  * source or dwInputSize ended it, 0 when the callback stopped it (the session
  * stays open; call again to record on, or cmpZefFree / cmpMirlaneCleanup). */
-uint16_t MirlaneRecord(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t MirlaneRecord(KELVANE_DATA* lpKelvaneData);
 /* Record gain 0..255 (a linear factor gain/255; 255 takes the sound as it
  * comes); values outside are clamped.  The set call needs a session that
  * records (else ZEFERR_INPUT_HANDLER); the get call reads the control side of
  * the recording device when none records (lpKelvaneData may be NULL). */
-uint16_t zefGetInputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
-uint16_t zefSetInputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
+MIRLANE_API uint16_t zefGetInputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
+MIRLANE_API uint16_t zefSetInputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
 
 /* ---- direct playback ------------------------------------------------------- */
 /* Plays the input (coded or PCM) on the audio device: dwOutputType
@@ -586,24 +598,24 @@ uint16_t zefSetInputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
  * non-zero wPendingResult is returned without playing.  A device that fails
  * ends playback with status 507 and error KELVANE_PLAYBACKERROR (secondary
  * ZEFERR_WRITING_TO_FILE). */
-uint16_t dcmpMirlanePlay(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
-uint16_t dcmpPlayZefFile(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
-uint16_t dcmpPlayZefBuffer(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+MIRLANE_API uint16_t dcmpMirlanePlay(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+MIRLANE_API uint16_t dcmpPlayZefFile(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
+MIRLANE_API uint16_t dcmpPlayZefBuffer(KELVANE_DATA* lpKelvaneData, uint32_t dwUnused, uint16_t wPendingResult);
 /* The playback loop on an open session; 221 at the end of the input. */
-uint16_t MirlanePlay(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t MirlanePlay(KELVANE_DATA* lpKelvaneData);
 /* Pause and resume the session's device (status 24 and 19).  Pausing a
  * paused device returns 1 and changes nothing; without a session both
  * succeed and do nothing. */
-uint16_t dcmpMirlanePause(KELVANE_DATA* lpKelvaneData);
-uint16_t dcmpMirlaneResume(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpMirlanePause(KELVANE_DATA* lpKelvaneData);
+MIRLANE_API uint16_t dcmpMirlaneResume(KELVANE_DATA* lpKelvaneData);
 /* Play gain 0..255 and balance 0 (left) .. 32 (centre) .. 64 (right) of the
  * playing device; values outside are clamped.  The set calls need a session
  * that plays (else ZEFERR_OUTPUT_HANDLER); the get calls read the device's
  * control side when none plays (lpKelvaneData may be NULL). */
-uint16_t zefGetOutputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
-uint16_t zefSetOutputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
-uint16_t zefGetOutputBalance(KELVANE_DATA* lpKelvaneData, uint16_t* lpBalance);
-uint16_t zefSetOutputBalance(KELVANE_DATA* lpKelvaneData, int32_t lBalance);
+MIRLANE_API uint16_t zefGetOutputGain(KELVANE_DATA* lpKelvaneData, uint16_t* lpGain);
+MIRLANE_API uint16_t zefSetOutputGain(KELVANE_DATA* lpKelvaneData, int32_t lGain);
+MIRLANE_API uint16_t zefGetOutputBalance(KELVANE_DATA* lpKelvaneData, uint16_t* lpBalance);
+MIRLANE_API uint16_t zefSetOutputBalance(KELVANE_DATA* lpKelvaneData, int32_t lBalance);
 
 /* ---- Guisettes ------------------------------------------------------------- */
 /* Built-in voice presets.  zefStartup must have run before any of these.
@@ -633,21 +645,21 @@ typedef struct tagZEF_GUISETTE_CHUNK {
 
 /* Writes min(*lpCount, number of Guisettes) description records into
  * lpBuffer, in catalogue order, and sets *lpCount to that number. */
-uint16_t zefGetGuisetteDescriptions(char* lpBuffer, uint16_t* lpCount);
+MIRLANE_API uint16_t zefGetGuisetteDescriptions(char* lpBuffer, uint16_t* lpCount);
 /* Plays the built-in preview of a Guisette on the audio device and returns
  * when it has been played; an unknown number plays nothing and returns 0.
  * Further arguments are accepted and not used. */
-uint16_t zefPlayGuisettePreview(unsigned wGuisette, ...);
+MIRLANE_API uint16_t zefPlayGuisettePreview(unsigned wGuisette, ...);
 /* Makes a built-in Guisette the session's own (606 for an unknown number).
  * In a decompression session a Guisette without a PCM effect leaves the
  * session without one (wGuisette of the session reads 0). */
-uint16_t zefSetGuisette(KELVANE_DATA* lpKelvaneData, unsigned wGuisette);
+MIRLANE_API uint16_t zefSetGuisette(KELVANE_DATA* lpKelvaneData, unsigned wGuisette);
 /* The 10-byte chunk for a Guisette; *lpSize gives the room (at least 10,
  * else 817) and receives 10. */
-uint16_t zefGetGuisetteChunk(unsigned wGuisette, ZEF_GUISETTE_CHUNK* lpChunk, uint32_t* lpSize);
+MIRLANE_API uint16_t zefGetGuisetteChunk(unsigned wGuisette, ZEF_GUISETTE_CHUNK* lpChunk, uint32_t* lpSize);
 /* zefSetGuisette for the number in a chunk: 817 when it is not "ZEfG", 818
  * when its length is not 2. */
-uint16_t zefSetGuisetteUsingChunk(KELVANE_DATA* lpKelvaneData, const ZEF_GUISETTE_CHUNK* lpChunk);
+MIRLANE_API uint16_t zefSetGuisetteUsingChunk(KELVANE_DATA* lpKelvaneData, const ZEF_GUISETTE_CHUNK* lpChunk);
 
 #ifdef __cplusplus
 }

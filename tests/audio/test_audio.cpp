@@ -5,6 +5,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "audio_util.h"
 #include "zefaudio_backend.h"
@@ -206,6 +207,61 @@ TEST(ZefAudioBusy, OneHolderPerDeviceAcrossProcesses) {
     unsetenv("ZEFAUDIO");
 }
 
+// The lock of a device is found under any spelling of its file, lives where
+// no other user can put a file in the way (in $XDG_RUNTIME_DIR, else a
+// private folder under $TMPDIR or, when someone took that name, in the home
+// folder), goes when its holder closes, and a dead holder's blocks nothing.
+TEST(ZefAudioLock, NoSpellingNoDeadHolderAndNoOtherUserGetsInTheWay) {
+    char base[] = "/tmp/zefaudio-test-XXXXXX";
+    ASSERT_TRUE(mkdtemp(base));
+    const std::string top = base, tmp = top + "/tmp", home = top + "/home", locks = tmp + "/zefaudio-" + std::to_string(geteuid());
+    std::filesystem::create_directories(tmp);
+    std::filesystem::create_directories(home + "/d");
+    chmod(base, 0755), chmod(tmp.c_str(), 01777);
+    std::map<std::string, std::string> saved;
+    for (const char* v : {"XDG_RUNTIME_DIR", "TMPDIR", "HOME"}) saved[v] = getenv(v) ? getenv(v) : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", tmp.c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+    auto lockFiles = [](const std::string& d) {
+        std::error_code e;
+        return std::distance(std::filesystem::directory_iterator(d, e), {});
+    };
+
+    int fd = openDevice("file:" + home + "/d/two.wav,speed=100");
+    ASSERT_GE(fd, 0) << strerror(errno);
+    for (const char* other : {"/d/./two.wav", "/d/../d/two.wav", "//d/two.wav"})
+        EXPECT_FAILS(openDevice("file:" + home + other + ",speed=100"), EBUSY) << other;
+    EXPECT_EQ(lockFiles(locks), 1);
+    EXPECT_EQ(std::filesystem::status(locks).permissions(), std::filesystem::perms::owner_all);
+    ASSERT_EQ(zefAudioClose(fd), 0);
+    EXPECT_EQ(lockFiles(locks), 0) << "removed by its holder";
+
+    if (fork() == 0) _exit(openDevice("null:dead") < 0);  // dies holding the device
+    int status = 0;
+    wait(&status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(lockFiles(locks), 1) << "left by a holder that never closed";
+    ASSERT_GE(fd = openDevice("null:dead"), 0) << "yet it blocks nothing";
+    EXPECT_EQ(zefAudioClose(fd), 0);
+
+    if (geteuid() == 0) {
+        // Another user takes the private folder's name and tries to plant a
+        // lock file in the one used instead: neither gets in the way.
+        std::filesystem::remove_all(locks);
+        const std::string asNobody = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+        ASSERT_EQ(std::system((asNobody + "mkdir -m 777 " + locks).c_str()), 0);
+        ASSERT_GE(fd = openDevice("null:planted"), 0) << strerror(errno);
+        EXPECT_EQ(lockFiles(locks), 0);
+        EXPECT_EQ(lockFiles(home + "/.cache/zefaudio"), 1);
+        EXPECT_NE(std::system((asNobody + "touch " + home + "/.cache/zefaudio/x.lock 2>/dev/null").c_str()), 0);
+        EXPECT_EQ(zefAudioClose(fd), 0);
+    }
+    for (const auto& [name, value] : saved) value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+    std::filesystem::remove_all(top);
+    if (geteuid() != 0) GTEST_SKIP() << "the second user's cases need root (setpriv to nobody)";
+}
+
 // The WAVE file holds exactly the PCM written, in order, without markers,
 // in the one format the file was started with; each open starts afresh.
 TEST(ZefAudioWave, HoldsThePcmWrittenInOrder) {
@@ -237,8 +293,9 @@ TEST(ZefAudioWave, HoldsThePcmWrittenInOrder) {
     EXPECT_TRUE(header.size() == 44 + 6 && (header[24] | header[25] << 8) == 11025) << "odd data is padded";
 }
 
-// ALSA's "file" PCM keeps what the speaker gets: a fresh device plays at
-// gain 127/255; the gain and balance set later apply.
+// ALSA's "file" PCM keeps what the speaker gets: a fresh device's gain 127
+// plays the sound as it is; 51 is 2^(-76/32) = 0.193 of it, 255 sixteen
+// times, held at full scale; the balance lowers the left side by half.
 TEST(ZefAudioAlsa, SpeakerGetsTheSoundWithGainAndBalance) {
     zeftest::ScratchDir dir;
     int fd = openDevice("alsa:file:" + dir.path("speaker.raw") + ",raw");
@@ -249,9 +306,13 @@ TEST(ZefAudioAlsa, SpeakerGetsTheSoundWithGainAndBalance) {
     writeAll(fd, zeftest::bytes16({10000, 10000, -5000, -5000, 255, -255}));
     marker(fd);
     EXPECT_TRUE(waitEof(fd, 2));
+    ASSERT_EQ(setPlay(fd, [](audio_prinfo& p) { p.gain = 255; p.balance = 32; }), 0);
+    writeAll(fd, zeftest::bytes16({1000, -3000}));
+    marker(fd);
+    EXPECT_TRUE(waitEof(fd, 3));
     ASSERT_EQ(zefAudioClose(fd), 0);
     EXPECT_EQ(zeftest::samples16(zeftest::readFile(dir.path("speaker.raw"))),
-              (zeftest::Samples{4980, -127, 1000, 2000, -500, -1000, 25, -51}));
+              (zeftest::Samples{10000, -255, 963, 1927, -481, -963, 24, -49, 16000, -32768}));
 }
 
 // A device with latency (ALSA's rate converter holds back a part period):

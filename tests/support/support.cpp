@@ -127,6 +127,65 @@ std::vector<double> spectrum256(const Samples& x, size_t from, size_t to) {
     return power;
 }
 
+long bestLag(const Samples& ref, const Samples& test, size_t maxLag) {
+    long best = 0;
+    double bestSum = -1e300;
+    const size_t span = std::min<size_t>({ref.size(), test.size(), 16000});
+    for (long lag = -long(maxLag); lag <= long(maxLag); ++lag) {
+        double sum = 0.0;
+        for (size_t i = maxLag; i + maxLag < span; ++i) sum += double(ref[i]) * test[size_t(long(i) + lag)];
+        if (sum > bestSum) bestSum = sum, best = lag;
+    }
+    return best;
+}
+
+double logSpectralDistance(const Samples& ref, const Samples& test, long lag) {
+    constexpr size_t kN = 256, kHop = 80, kBins = kN / 2 + 1, kLow = 4, kHigh = 121;  // 100..3800 Hz
+    std::vector<double> window(kN), cosine(kN), sine(kN);
+    for (size_t n = 0; n < kN; ++n) {
+        window[n] = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(n) / kN);
+        cosine[n] = std::cos(2.0 * M_PI * double(n) / kN);
+        sine[n] = std::sin(2.0 * M_PI * double(n) / kN);
+    }
+    auto frames = [&](const Samples& x, size_t from) {  // log power per frame and bin
+        std::vector<std::vector<double>> out;
+        for (size_t at = from; at + kN <= x.size(); at += kHop) {
+            std::vector<double> bins(kBins);
+            for (size_t k = 0; k < kBins; ++k) {
+                double re = 0.0, im = 0.0;
+                for (size_t n = 0; n < kN; ++n) {
+                    const double v = x[at + n] * window[n];
+                    re += v * cosine[(k * n) % kN];
+                    im -= v * sine[(k * n) % kN];
+                }
+                bins[k] = 10.0 * std::log10(re * re + im * im + 1e-3);
+            }
+            out.push_back(bins);
+        }
+        return out;
+    };
+    const auto r = frames(ref, lag < 0 ? size_t(-lag) : 0), t = frames(test, lag > 0 ? size_t(lag) : 0);
+    const size_t count = std::min(r.size(), t.size());
+    double loudest = 0.0;
+    std::vector<double> energy(count);
+    for (size_t f = 0; f < count; ++f) {
+        double sum = 0.0;
+        for (double v : r[f]) sum += std::pow(10.0, v / 10.0);
+        energy[f] = 10.0 * std::log10(sum);
+        loudest = std::max(loudest, energy[f]);
+    }
+    double total = 0.0;
+    size_t used = 0;
+    for (size_t f = 0; f < count; ++f) {
+        if (energy[f] < loudest - 35.0) continue;
+        double sq = 0.0;
+        for (size_t k = kLow; k <= kHigh; ++k) sq += (r[f][k] - t[f][k]) * (r[f][k] - t[f][k]);
+        total += std::sqrt(sq / double(kHigh - kLow + 1));
+        ++used;
+    }
+    return used ? total / double(used) : 0.0;
+}
+
 uint64_t fnv1a(const void* data, size_t n) {
     const auto* p = static_cast<const uint8_t*>(data);
     uint64_t h = 0xcbf29ce484222325ull;

@@ -47,6 +47,16 @@ double snr(const Samples& ref, const Samples& test);  // dB, over the shorter le
 double measuredPeriod(const Samples& x, size_t from, size_t length);
 // Power spectrum in bins of rate/256, summed over half-overlapping Hann blocks.
 std::vector<double> spectrum256(const Samples& x, size_t from, size_t to);
+// The lag (up to `maxLag` samples either way) by which `test` best matches
+// `ref`: the peak of their cross-correlation over the first two seconds.
+long bestLag(const Samples& ref, const Samples& test, size_t maxLag = 160);
+// Log-spectral distance in dB of decoded speech from its original, both at
+// 8000 Hz, `test` taken `lag` samples later: over the frames (256 samples
+// every 80) where `ref` is within 35 dB of its loudest, the mean RMS
+// difference of their log power spectra from 100 to 3800 Hz.  A codec's lag
+// is its own: found once (bestLag), not per input, where a pitch period away
+// may match as well.
+double logSpectralDistance(const Samples& ref, const Samples& test, long lag);
 uint64_t fnv1a(const void* data, size_t n);
 inline uint64_t fnv1a(const Bytes& b) { return fnv1a(b.data(), b.size()); }
 inline uint64_t fnv1a(const Samples& s) { return fnv1a(s.data(), s.size() * 2); }

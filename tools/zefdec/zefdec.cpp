@@ -1,5 +1,8 @@
-// zefdec: decodes a Zef file (Orvo or Peln speech) to WAVE, AIFF or raw PCM.
+// zefdec: decodes a Zef file (Orvo or Peln speech) to WAVE, AIFF or raw PCM
+// (the library's own writers) or, through libsndfile, FLAC, Ogg Vorbis, Opus,
+// MP3 or AU; with -o DIR many files in parallel.
 #include <cctype>
+#include <csignal>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,18 +11,27 @@
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "mirlane.h"
+#include "soundfile.h"
+#include "toolcommon.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: zefdec [options] IN OUT\n"
+    "       zefdec [options] -o DIR IN...\n"
     "Decodes the Zef file IN (Orvo 2.4 kbit/s or Peln 2.9 kbit/s speech) to OUT.\n"
     "OUT's extension chooses the format (.wav WAVE, .aif/.aiff/.aifc AIFF-C,\n"
-    ".raw/.pcm raw PCM); '-' writes to standard output (WAVE unless -t raw).\n"
+    ".raw/.pcm raw PCM, .flac, .ogg Ogg Vorbis, .opus, .mp3, .au); '-' writes to\n"
+    "standard output (WAVE unless -t raw).\n"
     "\n"
-    "  -t wav|aiff|raw   output format, overriding the extension\n"
-    "  -r RATE           output rate: 8000 11025 11127 16000 22050 22254 32000 44100\n"
+    "  -t FORMAT         wav, aiff, raw, flac, ogg, opus, mp3 or au, overriding the\n"
+    "                    extension\n"
+    "  -r RATE           output rate in Hz, 8000 to 192000 (default 8000)\n"
+    "  -o DIR            decode every IN into DIR as NAME.wav (or the -t format)\n"
+    "  -R                with -o: take the Zef files in directories, recursively\n"
+    "  -j N              with -o: N files at a time (default: one per core)\n"
     "  -b 8|16           output sample size in bits (8 is unsigned)\n"
     "  -w FACTOR         time warp, 0.2 (five times faster) .. 5.0 (five times longer)\n"
     "  --semitones N     shift the pitch by N semitones (-24 .. 24)\n"
@@ -28,7 +40,7 @@ const char kUsage[] =
     "  -q                no progress line\n"
     "  -h, --help        this text\n";
 
-enum class Format { Wave, Aiff, Raw };
+enum class Format { Wave, Aiff, Raw, Sound };  // Sound: through libsndfile
 
 struct Options {
     const char* in = nullptr;
@@ -42,6 +54,13 @@ struct Options {
     float pitch = 0.0f;
     uint16_t synth = 0;
     bool quiet = false;
+    const zeftool::OutFormat* sound = nullptr;  // the format, when libsndfile writes it
+    uint32_t hz = 8000;        // the output rate as a number
+    bool convertRate = false;  // a rate the library does not make: from 8000 Hz
+    std::vector<std::string> inputs;  // with -o
+    const char* outDir = nullptr;
+    bool recursive = false;
+    unsigned jobs = 0;
 };
 
 [[noreturn]] void usageError(const char* what) {
@@ -61,6 +80,8 @@ Format formatFromName(const char* name) {
     std::string s(name);
     if (endsWith(s, ".aif") || endsWith(s, ".aiff") || endsWith(s, ".aifc")) return Format::Aiff;
     if (endsWith(s, ".raw") || endsWith(s, ".pcm")) return Format::Raw;
+    if (endsWith(s, ".wav")) return Format::Wave;
+    if (zeftool::outFormatForFile(s)) return Format::Sound;  // .flac, .ogg, .opus, .mp3, .au
     return Format::Wave;
 }
 
@@ -80,7 +101,8 @@ uint32_t rateValue(double hz) {
         if (hz == r) return r;
     if (hz == 11127) return ZEF_RATE_11127_FIXED;
     if (hz == 22254) return ZEF_RATE_22254_FIXED;
-    usageError("the output rate must be one of 8000 11025 11127 16000 22050 22254 32000 44100");
+    if (hz >= 8000 && hz <= 192000 && hz == std::floor(hz)) return 0;  // converted from 8000 Hz
+    usageError("the output rate must be a whole number of hertz from 8000 to 192000");
 }
 
 const char* value(int& i, int argc, char** argv) {
@@ -102,9 +124,21 @@ Options parse(int argc, char** argv) {
             if (t == "wav") o.format = Format::Wave;
             else if (t == "aiff") o.format = Format::Aiff;
             else if (t == "raw") o.format = Format::Raw;
-            else usageError("-t takes wav, aiff or raw");
+            else if ((o.sound = zeftool::outFormatByName(t))) o.format = Format::Sound;
+            else usageError("-t takes wav, aiff, raw, flac, ogg, opus, mp3 or au");
         } else if (a == "-r") {
-            o.rate = rateValue(number(value(i, argc, argv), "-r"));
+            double hz = number(value(i, argc, argv), "-r");
+            o.rate = rateValue(hz);
+            o.hz = uint32_t(hz);
+            o.convertRate = o.rate == 0;
+        } else if (a == "-o") {
+            o.outDir = value(i, argc, argv);
+        } else if (a == "-R") {
+            o.recursive = true;
+        } else if (a == "-j") {
+            double j = number(value(i, argc, argv), "-j");
+            if (j < 1 || j > 4096 || j != std::floor(j)) usageError("-j takes a number of jobs from 1 to 4096");
+            o.jobs = unsigned(j);
         } else if (a == "-b") {
             double b = number(value(i, argc, argv), "-b");
             if (b != 8 && b != 16) usageError("-b takes 8 or 16");
@@ -129,10 +163,17 @@ Options parse(int argc, char** argv) {
             files.push_back(argv[i]);
         }
     }
-    if (files.size() != 2) usageError("give one input and one output file");
+    if (o.outDir) {
+        if (files.empty()) usageError("give the Zef files to decode into the directory");
+        o.inputs.assign(files.begin(), files.end());
+        return o;
+    }
+    if (files.size() != 2) usageError("give one input and one output file, or -o DIR and the inputs");
     o.in = files[0];
     o.out = files[1];
     if (!o.formatGiven && std::strcmp(o.out, "-") != 0) o.format = formatFromName(o.out);
+    if (o.format == Format::Sound && !o.formatGiven) o.sound = zeftool::outFormatForFile(o.out);
+    if (!std::strcmp(o.out, "-") && o.format == Format::Sound) usageError("only WAVE or raw samples go to standard output");
     return o;
 }
 
@@ -140,7 +181,7 @@ Options parse(int argc, char** argv) {
 uint32_t inputFormat(const char* name, std::vector<uint8_t>* whole) {
     FILE* f = std::fopen(name, "rb");
     if (!f) {
-        std::fprintf(stderr, "zefdec: %s: %s\n", name, std::strerror(errno));
+        std::fprintf(stderr, "zefdec: %s: %s\n", zeftool::printable(name).c_str(), std::strerror(errno));
         std::exit(1);
     }
     uint8_t head[12] = {};
@@ -183,15 +224,53 @@ uint16_t progressCallback(uint16_t, uint16_t status, void* data) {
     return 0;
 }
 
+int gStdoutError = 0;  // why standard output refused the sound
+
+// Decoded samples on their way to libsndfile: 16-bit, in the host's order.
+struct SoundSink {
+    zeftool::SoundOut out;
+    bool failed = false;
+    bool odd = false;  // a byte of a sample is waiting for the other
+    uint8_t carry = 0;
+};
+SoundSink* gSink = nullptr;
+
+uint16_t writeToSound(uint16_t, uint16_t message, void* data) {
+    auto* block = static_cast<ZEF_FUNCTION_BLOCK*>(data);
+    if (message != ZEFFUNC_OPEN && message != ZEFFUNC_WRITE) return 0;
+    const auto* bytes = static_cast<const uint8_t*>(block->lpBuffer);
+    std::vector<int16_t> samples;
+    samples.reserve(block->dwLength / 2 + 1);
+    for (uint32_t i = 0; i < block->dwLength; ++i) {
+        if (!gSink->odd) {
+            gSink->carry = bytes[i];
+            gSink->odd = true;
+            continue;
+        }
+        const uint8_t pair[2] = {gSink->carry, bytes[i]};
+        int16_t v;
+        std::memcpy(&v, pair, 2);
+        samples.push_back(v);
+        gSink->odd = false;
+    }
+    block->dwLength = 0;
+    if (!gSink->out.write(samples.data(), samples.size())) return gSink->failed = true, 1;
+    return 0;
+}
+
 uint16_t writeToStdout(uint16_t, uint16_t message, void* data) {
     auto* block = static_cast<ZEF_FUNCTION_BLOCK*>(data);
     if (message != ZEFFUNC_OPEN && message != ZEFFUNC_WRITE) return 0;
-    if (block->dwLength && std::fwrite(block->lpBuffer, 1, block->dwLength, stdout) != block->dwLength) return 1;
+    if (block->dwLength && std::fwrite(block->lpBuffer, 1, block->dwLength, stdout) != block->dwLength) {
+        gStdoutError = errno ? errno : EIO;
+        return 1;
+    }
     block->dwLength = 0;  // all taken: at open, the header must not come again with the first samples
     return 0;
 }
 
 uint32_t outputType(const Options& o, bool toStdout) {
+    if (o.format == Format::Sound || o.convertRate) return ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FUNCTION;
     uint32_t format = o.format == Format::Wave ? ZEFTYPE_FORMAT_WAVE
                       : o.format == Format::Aiff ? ZEFTYPE_FORMAT_AIFF
                                                  : ZEFTYPE_FORMAT_RAW;
@@ -201,9 +280,11 @@ uint32_t outputType(const Options& o, bool toStdout) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    Options o = parse(argc, argv);
+// One file: IN to OUT.
+int decodeFile(const Options& o) {
     bool toStdout = std::strcmp(o.out, "-") == 0;
+    if (zeftool::refuseOutputOverInput("zefdec", o.out, {o.in})) return 1;
+    if (toStdout) std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is an error to report, not a silent end
     std::vector<uint8_t> packet;
     uint32_t inFormat = inputFormat(o.in, &packet);
 
@@ -228,6 +309,25 @@ int main(int argc, char** argv) {
     kd.lpOutputLocation = toStdout ? reinterpret_cast<void*>(&writeToStdout) : const_cast<char*>(o.out);
     kd.dwOutputSamplingRate = o.rate;
     kd.wOutputBytesPerSample = o.bytesPerSample;
+    SoundSink sink;
+    const bool viaSound = o.format == Format::Sound || o.convertRate;
+    if (viaSound) {  // the library decodes to 16-bit samples, libsndfile writes them
+        const zeftool::OutFormat* format = o.sound ? o.sound
+                                           : zeftool::outFormatByName(o.format == Format::Aiff  ? "aiff"
+                                                                      : o.format == Format::Raw ? "raw"
+                                                                                                : "wav");
+        const uint32_t made = o.convertRate ? 8000 : o.hz;
+        if (!sink.out.open(o.out, *format, o.hz, made, o.bytesPerSample == 1 ? 8 : 16)) {
+            zefShutdown();
+            std::fprintf(stderr, "zefdec: %s: %s\n", zeftool::printable(toStdout ? "standard output" : o.out).c_str(),
+                         sink.out.error().c_str());
+            return 1;
+        }
+        gSink = &sink;
+        kd.lpOutputLocation = reinterpret_cast<void*>(&writeToSound);
+        kd.dwOutputSamplingRate = o.convertRate ? 0 : o.rate;
+        kd.wOutputBytesPerSample = 2;
+    }
     kd.fWarpedLengthFactor = o.warp;
     kd.wUseAbsolutePitch = o.absolutePitch;
     kd.fRelativePitch = o.absolutePitch ? 0.0f : o.pitch;
@@ -239,13 +339,59 @@ int main(int argc, char** argv) {
 
     uint16_t err = dcmpZefFileToFile(&kd);
     zefShutdown();
+    if (viaSound && (err || sink.failed || !sink.out.finish())) {
+        sink.out.discard();
+        if (!err || sink.failed) {
+            if (!progress.quiet && progress.lastShown > 0) std::fputc('\n', stderr);
+            std::fprintf(stderr, "zefdec: %s: %s\n", zeftool::printable(toStdout ? "standard output" : o.out).c_str(),
+                         sink.out.error().c_str());
+            return 1;
+        }
+    }
     if (!progress.quiet && progress.lastShown > 0) std::fputc('\n', stderr);
     if (toStdout) std::fflush(stdout);
+    if (err && gStdoutError) {
+        std::fprintf(stderr, "zefdec: %s: decoding failed\nzefdec: standard output: %s\n",
+                     zeftool::printable(o.in).c_str(), zeftool::systemText(uint32_t(gStdoutError)).c_str());
+        return 1;
+    }
     if (err) {
-        char text[ZEF_MESSAGE_SIZE];
-        mlGetStringFromErrorN(err, kd.dwSecondaryError, text, sizeof text);
-        std::fprintf(stderr, "zefdec: %s: decoding failed\n%s", o.in, text);
+        zeftool::reportLibraryError("zefdec", o.in, "decoding failed", o.out, err, kd.dwSecondaryError);
         return 1;
     }
     return 0;
+}
+
+namespace {
+
+// The Zef files a directory gives with -R.
+bool zefFileName(const std::string& name) {
+    return endsWith(name, ".zef") || endsWith(name, ".zefp") || endsWith(name, ".zefh") || endsWith(name, ".wav");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o = parse(argc, argv);
+    if (!o.outDir) return decodeFile(o);
+    if (o.format == Format::Sound && !o.sound) o.format = Format::Wave;
+    zeftool::BatchSpec spec;
+    spec.tool = "zefdec";
+    spec.inputs = o.inputs;
+    spec.outDir = o.outDir;
+    spec.recursive = o.recursive;
+    spec.outExtension = o.format == Format::Sound ? std::string(".") + o.sound->name
+                        : o.format == Format::Aiff ? ".aiff"
+                        : o.format == Format::Raw  ? ".raw"
+                                                   : ".wav";
+    spec.wanted = zefFileName;
+    spec.jobs = o.jobs;
+    spec.quiet = o.quiet;
+    return zeftool::runBatch(spec, [&](const zeftool::BatchJob& job) {
+        Options one = o;
+        one.in = job.in.c_str();
+        one.out = job.out.c_str();
+        one.quiet = true;
+        return decodeFile(one);
+    });
 }

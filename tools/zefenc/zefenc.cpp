@@ -1,7 +1,10 @@
-// zefenc: compresses WAVE, AIFF or raw PCM into a Zef file.
+// zefenc: compresses sound of any format libsndfile reads, or raw PCM, into a
+// Zef file; with -o DIR many files in parallel.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -11,13 +14,23 @@
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "mirlane.h"
+#include "soundfile.h"
+#include "toolcommon.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: zefenc [options] IN OUT\n"
-    "  IN is a WAVE, AIFF or raw PCM file, or - for standard input; OUT the Zef file.\n"
+    "       zefenc [options] -o DIR IN...\n"
+    "  IN is a sound file of any format libsndfile reads (WAVE, AIFF, AU, FLAC, Ogg,\n"
+    "  Opus, MP3, ...), any rate and channel count, or raw PCM, or - for standard\n"
+    "  input; OUT the Zef file.  Channels are mixed to one; a rate the codec does\n"
+    "  not take is converted to 8000 Hz.\n"
+    "  -o DIR           encode every IN into DIR as NAME.zef (the inputs stay)\n"
+    "  -R               with -o: take the sound files in directories, recursively\n"
+    "  -j N             with -o: N files at a time (default: one per core)\n"
     "  -c orvo|peln     codec (default orvo)\n"
     "  -t wav|raw       output container: WAVE (default, what the player reads) or a\n"
     "                   raw stream with the chunked \"ZEF!\" header\n"
@@ -25,9 +38,9 @@ const char kUsage[] =
     "                   or formant warp is applied to the coded frames) and mark the\n"
     "                   file with it; zefinfo --guisettes lists them; 0 is none\n"
     "  --compat         write the compatibility block (WAVE output only)\n"
-    "  --rate HZ        sampling rate of raw input (default 8000)\n"
-    "  --bits 8|16      sample size of raw input: 8 unsigned, 16 signed little-endian\n"
-    "                   (default 16)\n"
+    "  --rate HZ        the input is raw samples at this rate (default 8000)\n"
+    "  --bits 8|16      the input is raw samples of this size: 8 unsigned, 16 signed\n"
+    "                   little-endian (default 16); files named .raw or .pcm are raw\n"
     "  -q               no progress on standard error\n"
     "  --help           this text\n";
 
@@ -39,6 +52,11 @@ struct Options {
     bool compat = false, quiet = false, raw = false;
     uint32_t rate = 8000;
     unsigned bits = 16;
+    bool rawGiven = false;  // --rate or --bits
+    std::vector<std::string> inputs;  // with -o
+    const char* outDir = nullptr;
+    bool recursive = false;
+    unsigned jobs = 0;
 };
 
 int usageError(const char* what) {
@@ -60,11 +78,16 @@ int numberOption(const std::string& a, const char* s, Options& o) {
         if (!s || !number(s, 0xFFFF, &v)) return usageError("--guisette takes a number from 0 to 65535");
         o.guisette = unsigned(v);
     } else if (a == "--rate") {
-        if (!s || !number(s, 0xFFFFFFFFul, &v) || v == 0) return usageError("--rate takes a rate in hertz");
+        if (!s || !number(s, 768000, &v) || v < 1000) return usageError("--rate takes a rate in hertz, 1000 to 768000");
         o.rate = uint32_t(v);
+        o.rawGiven = true;
+    } else if (a == "-j") {
+        if (!s || !number(s, 4096, &v) || v == 0) return usageError("-j takes a number of jobs from 1 to 4096");
+        o.jobs = unsigned(v);
     } else {
         if (!s || !number(s, 16, &v) || (v != 8 && v != 16)) return usageError("--bits takes 8 or 16");
         o.bits = unsigned(v);
+        o.rawGiven = true;
     }
     return 0;
 }
@@ -91,14 +114,24 @@ int parse(int argc, char** argv, Options& o) {
             else return usageError("-t takes wav or raw");
             continue;
         }
-        if (a == "--guisette" || a == "--rate" || a == "--bits") {
+        if (a == "-o") {
+            if (!(o.outDir = value())) return usageError("-o takes a directory");
+            continue;
+        }
+        if (a == "-R") { o.recursive = true; continue; }
+        if (a == "--guisette" || a == "--rate" || a == "--bits" || a == "-j") {
             if (int rc = numberOption(a, value(), o)) return rc;
             continue;
         }
         if (a.size() > 1 && a[0] == '-') return usageError(("unknown option " + a).c_str());
         files.push_back(argv[i]);
     }
-    if (files.size() != 2) return usageError("give one input and one output");
+    if (o.outDir) {
+        if (files.empty()) return usageError("give the inputs to encode into the directory");
+        o.inputs.assign(files.begin(), files.end());
+        return -1;
+    }
+    if (files.size() != 2) return usageError("give one input and one output, or -o DIR and the inputs");
     // The header of a coded file is completed once its length is known, so
     // the output must be a file that can be rewritten, not standard output.
     if (!std::strcmp(files[1], "-")) return usageError("OUT must be a file, not standard output");
@@ -107,23 +140,49 @@ int parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
-// The whole input; false with errno set when it cannot be read or is larger
-// than the library's 32-bit sizes (reading stops there, not at the end).
-bool readAll(const char* name, std::vector<uint8_t>& data) {
-    FILE* f = std::strcmp(name, "-") ? std::fopen(name, "rb") : stdin;
-    if (!f) return false;
-    uint8_t chunk[65536];
-    size_t n;
-    bool tooLarge = false;
-    while (!tooLarge && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        for (size_t i = 0; i < n; ++i) data.push_back(chunk[i]);  // g++ -O2 misjudges a range insert
-        tooLarge = data.size() > 0xFFFFFFFFu;
+// The input, read through libsndfile (or as raw samples) and given to the
+// library as 16-bit mono PCM at a rate it takes, through a reader function.
+// The first samples are read before the session starts: an input that holds
+// none must not replace an existing file with an empty one.
+struct Input {
+    zeftool::SoundIn sound;
+    std::string shown;            // the name in messages
+    std::vector<int16_t> first;   // read ahead
+    size_t firstGiven = 0;
+    bool failed = false;          // reading failed: sound.error() tells why
+};
+
+struct Progress {
+    Input* input = nullptr;
+    bool quiet = false;
+    unsigned frames = 0;
+    unsigned shown = 0;  // whole seconds last printed
+};
+
+bool rawByName(const char* name) {
+    std::string s = name;
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    auto ends = [&](const char* e) { return s.size() > std::strlen(e) && !s.compare(s.size() - std::strlen(e), std::strlen(e), e); };
+    return ends(".raw") || ends(".pcm");
+}
+
+// The reader function: the samples read ahead first, then the rest.
+uint16_t readInput(uint16_t, uint16_t message, void* data) {
+    auto* block = static_cast<ZEF_FUNCTION_BLOCK*>(data);
+    if (message != ZEFFUNC_OPEN && message != ZEFFUNC_READ) return 0;
+    auto* in = reinterpret_cast<Progress*>(block->lpKelvaneData->dwUserData)->input;
+    auto* to = static_cast<int16_t*>(block->lpBuffer);
+    size_t want = block->dwLength / 2;
+    size_t got = std::min(want, in->first.size() - in->firstGiven);
+    std::copy_n(in->first.begin() + long(in->firstGiven), got, to);
+    in->firstGiven += got;
+    if (got < want && !in->failed) {
+        long n = in->sound.read(to + got, want - got);
+        if (n < 0) in->failed = true;  // reported afterwards
+        else got += size_t(n);
     }
-    bool ok = !std::ferror(f);
-    int readError = errno;
-    if (f != stdin) std::fclose(f);
-    errno = tooLarge ? EFBIG : readError;
-    return ok && !tooLarge;
+    block->dwLength = uint32_t(got * 2);
+    return message == ZEFFUNC_READ && got == 0 ? 1 : 0;
 }
 
 bool startsWith(const std::vector<uint8_t>& data, const char* tag) {
@@ -151,12 +210,6 @@ bool isCodedSpeech(const std::vector<uint8_t>& data) {
     return utilGetFileInfo(&kd) == 0;
 }
 
-struct Progress {
-    bool quiet = false;
-    unsigned frames = 0;
-    unsigned shown = 0;  // whole seconds last printed
-};
-
 // Counts the coded frames (180 samples at 8000 Hz each) and, unless quiet,
 // shows the seconds coded so far.
 uint16_t progress(uint16_t, uint16_t status, void* data) {
@@ -167,41 +220,85 @@ uint16_t progress(uint16_t, uint16_t status, void* data) {
         if (!p->quiet && seconds > p->shown) std::fprintf(stderr, "\rzefenc: %u s", p->shown = seconds);
     }
     if (status == KELVANE_STATUS_COMPRESS_END && p->shown > 0) std::fputc('\n', stderr);
-    return 0;
+    // A read error stops the session: its output is dropped, not kept short.
+    return status == KELVANE_STATUS_FRAME && p->input && p->input->failed ? 1 : 0;
 }
 
-// A file the library created but that holds no speech is not left behind.
-void removeOutput(const char* name) {
-    struct stat st;
-    if (::stat(name, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(name);
+void describeInput(const Input& in, KELVANE_DATA& kd) {
+    kd.dwInputType = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_FUNCTION;
+    kd.lpInputLocation = reinterpret_cast<void*>(&readInput);
+    kd.dwInputSamplingRate = in.sound.rate();
+    kd.wInputBytesPerSample = 2;
 }
 
-void describeInput(const Options& o, const std::vector<uint8_t>& data, KELVANE_DATA& kd) {
-    const bool wave = startsWith(data, "RIFF") || startsWith(data, "RIFX");
-    const bool aiff = startsWith(data, "FORM");
-    kd.dwInputType = (wave ? ZEFTYPE_FORMAT_WAVE : aiff ? ZEFTYPE_FORMAT_AIFF : ZEFTYPE_FORMAT_RAW) |
-                     ZEFTYPE_LOCATION_BUFFER;
-    if (!wave && !aiff) {
-        kd.dwInputSamplingRate = o.rate;
-        kd.wInputBytesPerSample = uint16_t(o.bits / 8);
-    }
-    kd.lpInputLocation = const_cast<uint8_t*>(data.data());
-    kd.dwInputSize = uint32_t(data.size());
-}
-
-uint16_t encode(const Options& o, const std::vector<uint8_t>& data, Progress& p, KELVANE_DATA& kd) {
+uint16_t encode(const Options& o, Input& in, Progress& p, KELVANE_DATA& kd, uint32_t outputLocation,
+                void* output, uint32_t outputSize) {
     std::memset(&kd, 0, sizeof kd);
     kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
     kd.fWarpedLengthFactor = 1.0f;
-    describeInput(o, data, kd);
-    kd.dwOutputType = (o.raw ? ZEFTYPE_FORMAT_RAW : ZEFTYPE_FORMAT_WAVE) | ZEFTYPE_LOCATION_FILE | ZEFTYPE_QUALIFIER_ZEF;
-    kd.lpOutputLocation = const_cast<char*>(o.out);
+    describeInput(in, kd);
+    kd.dwOutputType = (o.raw ? ZEFTYPE_FORMAT_RAW : ZEFTYPE_FORMAT_WAVE) | outputLocation | ZEFTYPE_QUALIFIER_ZEF;
+    kd.lpOutputLocation = output;
+    kd.dwOutputSize = outputSize;
     kd.dwCompressionSettings = o.codec;
     kd.wGuisette = uint16_t(o.guisette);
     kd.wCompatibilityHeader = o.compat ? 1 : 0;
     kd.lpCallback = progress;
     kd.dwUserData = reinterpret_cast<uintptr_t>(&p);
+    p.input = &in;
+    p.frames = 0;
     return cmpMirlaneCompress(&kd);
+}
+
+int fail(const Input& in, const std::string& what) {
+    std::fprintf(stderr, "zefenc: %s: %s\n", in.shown.c_str(), what.c_str());
+    return 1;
+}
+
+// One file: IN to OUT.
+int encodeFile(const Options& o) {
+    if (zeftool::refuseOutputOverInput("zefenc", o.out, {o.in})) return 1;
+    Input in;
+    in.shown = zeftool::printable(std::strcmp(o.in, "-") ? o.in : "standard input");
+    zeftool::RawFormat raw{o.rate, o.bits};
+    const bool opened = in.sound.open(o.in, o.rawGiven || rawByName(o.in) ? &raw : nullptr);
+    // Started, the library knows its Guisettes, so --guisette finds its preset.
+    ZEF_STARTUP startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.wSize = ZEF_STARTUP_SIZE;
+    zefStartup(&startup);
+    struct Shutdown {
+        ~Shutdown() { zefShutdown(); }
+    } shutdown;
+    if (!in.sound.head().empty() && isCodedSpeech(in.sound.head()))
+        return fail(in, "is coded speech already (a Zef file); decode it with zefdec first");
+    if (!opened) return fail(in, in.sound.error());
+    in.first.resize(8192);
+    long n = in.sound.read(in.first.data(), in.first.size());
+    if (n < 0) return fail(in, in.sound.error());
+    in.first.resize(size_t(n));
+    if (n == 0) return fail(in, "holds no samples: there is no speech to encode");
+    Progress p;
+    p.quiet = o.quiet;
+    KELVANE_DATA kd;
+    uint16_t err = encode(o, in, p, kd, ZEFTYPE_LOCATION_FILE, const_cast<char*>(o.out), 0);
+    if (in.failed) return fail(in, in.sound.error());
+    if (err) {
+        zeftool::reportLibraryError("zefenc", in.shown.c_str(), "encoding failed", o.out, err, kd.dwSecondaryError);
+        return 1;
+    }
+    return 0;
+}
+
+// The sound files a directory gives with -R: any name libsndfile may read.
+bool soundFileName(const std::string& name) {
+    static const char* const kinds[] = {".wav", ".wave", ".aif", ".aiff", ".aifc", ".au", ".snd", ".flac",
+                                        ".ogg", ".oga", ".opus", ".mp3", ".w64", ".caf", ".raw", ".pcm"};
+    std::string s = name;
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* k : kinds)
+        if (s.size() > std::strlen(k) && !s.compare(s.size() - std::strlen(k), std::strlen(k), k)) return true;
+    return false;
 }
 
 }  // namespace
@@ -210,42 +307,21 @@ int main(int argc, char** argv) {
     Options o;
     int rc = parse(argc, argv, o);
     if (rc >= 0) return rc;
-    const char* inName = std::strcmp(o.in, "-") ? o.in : "standard input";
-    std::vector<uint8_t> data;
-    if (!readAll(o.in, data)) {
-        std::fprintf(stderr, "zefenc: cannot read %s: %s\n", inName, std::strerror(errno));
-        return 1;
-    }
-    if (data.empty()) {
-        std::fprintf(stderr, "zefenc: %s is empty: there is no speech to encode\n", inName);
-        return 1;
-    }
-    // Started, the library knows its Guisettes, so --guisette finds its preset.
-    ZEF_STARTUP startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.wSize = ZEF_STARTUP_SIZE;
-    zefStartup(&startup);
-
-    if (isCodedSpeech(data)) {
-        zefShutdown();
-        std::fprintf(stderr, "zefenc: %s is coded speech already (a Zef file); decode it with zefdec first\n", inName);
-        return 1;
-    }
-    Progress p;
-    p.quiet = o.quiet;
-    KELVANE_DATA kd;
-    uint16_t err = encode(o, data, p, kd);
-    zefShutdown();
-    if (err) {
-        char text[ZEF_MESSAGE_SIZE];
-        mlGetStringFromErrorN(err, kd.dwSecondaryError, text, sizeof text);
-        std::fprintf(stderr, "zefenc: %s: encoding failed\n%s", inName, text);
-        return 1;
-    }
-    if (p.frames == 0) {
-        removeOutput(o.out);
-        std::fprintf(stderr, "zefenc: %s holds no samples: there is no speech to encode\n", inName);
-        return 1;
-    }
-    return 0;
+    if (!o.outDir) return encodeFile(o);
+    zeftool::BatchSpec spec;
+    spec.tool = "zefenc";
+    spec.inputs = o.inputs;
+    spec.outDir = o.outDir;
+    spec.recursive = o.recursive;
+    spec.outExtension = ".zef";
+    spec.wanted = soundFileName;
+    spec.jobs = o.jobs;
+    spec.quiet = o.quiet;
+    return zeftool::runBatch(spec, [&](const zeftool::BatchJob& job) {
+        Options one = o;
+        one.in = job.in.c_str();
+        one.out = job.out.c_str();
+        one.quiet = true;
+        return encodeFile(one);
+    });
 }

@@ -14,6 +14,7 @@
 #include "byteorder.h"
 #include "guisette.h"
 #include "mirlane.h"
+#include "toolcommon.h"
 #include "zefapi.h"
 
 namespace {
@@ -250,13 +251,16 @@ void printDescription(Session& s, const FileKind& kind, const char* path) {
 }
 
 int describe(const char* path) {
-    FileKind kind = guessKind(path);
+    const FileKind kind = guessKind(path);
     Session s;
     uint16_t err = open(s, kind, path);
     if (err) {
         char text[ZEF_MESSAGE_SIZE];
         mlGetStringFromErrorN(err, s.kd.dwSecondaryError, text, sizeof text);
-        std::fprintf(stderr, "%s: error %u\n%s", path, unsigned(err), text);
+        const std::string shown = zeftool::printable(path);
+        std::fprintf(stderr, "%s: error %u\n%s", shown.c_str(), unsigned(err), zeftool::printable(text, true).c_str());
+        std::fprintf(stderr, "zefinfo: %s: %s\n", shown.c_str(),
+                     zeftool::plainWords(err, s.kd.dwSecondaryError, true).c_str());
         return 1;
     }
     printDescription(s, kind, path);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mirlane.h"
+#include "toolcommon.h"
 #include "zefaudio.h"
 
 namespace {
@@ -106,17 +107,21 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-void reportError(const char* what, uint16_t err, uint32_t secondary) {
+void reportError(const char* what, uint16_t err, uint32_t secondary, const char* file = nullptr) {
+    if (file) {
+        zeftool::reportLibraryError("zefplay", file, what, "the audio device", err, secondary);
+        return;
+    }
     char text[ZEF_MESSAGE_SIZE];
     mlGetStringFromErrorN(err, secondary, text, sizeof text);
-    std::fprintf(stderr, "zefplay: %s\n%s", what, text);
+    std::fprintf(stderr, "zefplay: %s\n%s", what, zeftool::printable(text, true).c_str());
 }
 
 // The input's type word and, for a packet stream (played from memory), its bytes.
 bool inputType(const char* name, uint32_t* type, std::vector<uint8_t>* packet) {
     FILE* f = std::fopen(name, "rb");
     if (!f) {
-        std::fprintf(stderr, "zefplay: %s: %s\n", name, std::strerror(errno));
+        std::fprintf(stderr, "zefplay: %s: %s\n", zeftool::printable(name).c_str(), std::strerror(errno));
         return false;
     }
     uint8_t head[12] = {};
@@ -254,7 +259,7 @@ int playFile(const Options& o) {
     if (progress.control >= 0) zefAudioClose(progress.control);
     zefShutdown();
     if (err) {
-        reportError((std::string(o.in) + ": playback failed").c_str(), err, secondary);
+        reportError("playback failed", err, secondary, o.in);
         return 1;
     }
     return gInterrupted ? 130 : 0;

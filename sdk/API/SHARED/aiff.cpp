@@ -82,6 +82,8 @@ uint16_t readCommChunk(KELVANE_DATA* kd, const uint8_t* c, uint32_t size, bool a
     if (channels == 0 || bits == 0 || !(rate >= 1.0) || rate >= 4294967296.0)
         return ZEF_ERROR(ZEFERR_AIFF_COULDNT_FIND_ALL_CHUNKS, comm, kd);
     const uint32_t bytes = (bits + 7u) / 8u;  // 12-bit samples take two bytes
+    // A sample frame wider than the 16-bit block alignment is not sound.
+    if (channels * bytes > 0xFFFFu) return ZEF_ERROR(ZEFERR_AIFF_COULDNT_FIND_ALL_CHUNKS, comm, kd);
     d->wChannels = channels;
     d->wBitsPerSample = bits;
     d->dwSampleCount = frames;

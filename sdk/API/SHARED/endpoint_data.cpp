@@ -392,8 +392,12 @@ uint16_t OutputDataCleanup(KELVANE_DATA* kd) {
     uint16_t err = 0;
     if (out->lpFile) {
         err = finishOutputFile(kd, out);
-        // A session that did not reach the end of its input leaves no file.
-        err = FileClose(&out->lpFile, err, out->wEnd == 0);
+        // A session that failed before the end of its input leaves no file;
+        // a decoding that the caller's callback stopped keeps what it decoded
+        // (to the last whole frame, header completed).
+        const ZefControlBlock* cb = controlBlock(kd);
+        const bool stopped = cb->wMode == kModeDecompress && cb->wCallbackResult != 0;
+        err = FileClose(&out->lpFile, err, out->wEnd == 0 && !stopped);
     } else if (isMemoryLocation(kd->dwOutputType)) {
         finishOutputBuffer(kd, out);
     }

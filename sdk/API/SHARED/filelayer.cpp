@@ -1,6 +1,8 @@
 // Buffered file access for the data endpoint.
 #include "filelayer.h"
 
+#include "zefoutfile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace zef {
 namespace {
@@ -37,21 +40,26 @@ uint16_t openForReading(KELVANE_DATA* kd, const char* name, FileRecord* f) {
     return 0;
 }
 
+// The output goes to a new file beside the name, put in place when the
+// session closes without error (see zefoutfile.h): a failure or a kill never
+// costs the file that had the name, and an input is never written over.
 uint16_t openForWriting(KELVANE_DATA* kd, const char* name, FileRecord* f) {
     f->lpName = ::strdup(name);
-    if (!f->lpName) return ZEF_ERROR(ZEFERR_FILELINK_MEMORY, kFileRecordSize, kd);
-    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return ZEF_ERROR(ZEFERR_OPENING_OUTPUT_FILE, sysError(), kd);
-    f->lpStream = ::fdopen(fd, "wb");
+    f->lpOut = new (std::nothrow) OutFile;
+    if (!f->lpName || !f->lpOut) return ZEF_ERROR(ZEFERR_FILELINK_MEMORY, kFileRecordSize, kd);
+    if (int err = openOutFile(name, *f->lpOut)) return ZEF_ERROR(ZEFERR_OPENING_OUTPUT_FILE, uint32_t(err), kd);
+    f->lpStream = ::fdopen(f->lpOut->fd, "wb");
     if (!f->lpStream) {
         uint32_t err = sysError();
-        ::close(fd);
+        discardOutFile(*f->lpOut);
+        ::close(f->lpOut->fd);
         return ZEF_ERROR(ZEFERR_OPENING_OUTPUT_FILE, err, kd);
     }
     return 0;
 }
 
 void freeRecord(FileRecord* f) {
+    delete f->lpOut;
     std::free(f->lpName);
     std::free(f->lpBuffer);
     std::free(f);
@@ -146,16 +154,23 @@ uint16_t FileClose(FileRecord** record, uint16_t pending, bool discard) {
         return pending ? pending : ZEF_ERROR(ZEFERR_FILE_CLOSE_NOT_OPEN, 0, kd);
     }
     bool writing = f->wDirection == kFileWriting;
-    struct stat st;
-    bool plainFile = ::fstat(fileno(f->lpStream), &st) == 0 && S_ISREG(st.st_mode);
     uint16_t result = pending;
+    bool refused = kd && kd->dwSecondaryError == ZEF_SIGNAL_FUNCTION_REFUSED;
+    // A failed output is not left behind looking like a finished file: its
+    // new file is dropped and whatever had the name stays as it was.
+    if (writing && f->lpOut) {
+        errno = 0;
+        if (!result && !discard && !refused && std::fflush(f->lpStream) != 0)
+            result = ZEF_ERROR(ZEFERR_CLOSING_OUTPUT_FILE, sysError(), kd);
+        if (result || discard || refused) {
+            discardOutFile(*f->lpOut);
+        } else if (int err = commitOutFile(*f->lpOut)) {
+            result = ZEF_ERROR(ZEFERR_CLOSING_OUTPUT_FILE, uint32_t(err), kd);
+        }
+    }
     errno = 0;
     if (std::fclose(f->lpStream) != 0 && !result)
         result = ZEF_ERROR(writing ? ZEFERR_CLOSING_OUTPUT_FILE : ZEFERR_CLOSING_INPUT_FILE, sysError(), kd);
-    bool refused = kd && kd->dwSecondaryError == ZEF_SIGNAL_FUNCTION_REFUSED;
-    // A failed output is not left behind looking like a finished file; a
-    // pipe or a device given as output is never removed.
-    if (writing && plainFile && f->lpName && (result || discard || refused)) ::unlink(f->lpName);
     freeRecord(f);
     return result;
 }

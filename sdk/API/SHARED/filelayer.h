@@ -26,9 +26,10 @@ uint16_t FileRead(FileRecord* file, uint8_t** buffer, uint32_t* valid, uint32_t 
 uint16_t FileWrite(FileRecord* file, uint32_t* length, const uint8_t* data);
 
 // Closes and frees *record (and sets it to NULL).  A file being written is
-// removed when `pending` is an error, when `discard` is set, or when the last
-// error recorded was a caller function's refusal.  Returns `pending` when it
-// is non-zero, else the error of the close.
+// written beside its name and put in place here; it is dropped instead (the
+// name keeps what it had) when `pending` is an error, when `discard` is set,
+// or when the last error recorded was a caller function's refusal.  Returns
+// `pending` when it is non-zero, else the error of the close.
 uint16_t FileClose(FileRecord** record, uint16_t pending, bool discard = false);
 
 }  // namespace zef

@@ -43,6 +43,8 @@ struct StreamDesc {
 };
 
 // File record under the data endpoint.
+struct OutFile;  // zefoutfile.h
+
 struct FileRecord {
     uint8_t* lpBuffer;       // reading only: kFileBufferSize bytes
     uint32_t dwCapacity;
@@ -55,6 +57,7 @@ struct FileRecord {
     char* lpName;            // writing only
     uint32_t dwFileSize;     // reading only
     uint32_t dwBytesRead;
+    OutFile* lpOut;          // writing only: put in place of the name when complete
 };
 
 struct InputVars {

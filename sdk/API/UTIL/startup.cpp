@@ -4,12 +4,13 @@
 
 #include "guisette.h"
 #include "zefapi.h"
+#include "zefversion.h"
 
 namespace {
 
-constexpr uint32_t kVersion = 0x00010001;   // 1.1: major high, minor low
-constexpr uint32_t kRevision = 0x00060057;  // revision 6, build 87
-constexpr char kLibraryName[] = "Mirlane 1.1.6";
+constexpr uint32_t kVersion = (ZEF_VERSION_MAJOR << 16) | ZEF_VERSION_MINOR;     // major high, minor low
+constexpr uint32_t kRevision = (ZEF_VERSION_REVISION << 16) | ZEF_VERSION_BUILD;  // revision high, build low
+constexpr char kLibraryName[] = "Mirlane " ZEF_VERSION_SHORT_TEXT;
 static_assert(sizeof kLibraryName <= sizeof(ZEF_STARTUP::szName));
 
 }  // namespace

@@ -2,13 +2,14 @@
 #include <cstring>
 
 #include "zefapi.h"
+#include "zefversion.h"
 
 namespace {
 
-constexpr char kVersionText[] = "1.1.6.87 (Debug)";
-constexpr char kBuildText[] = "Brin 87 Pelnv5  (Lumo)";
-constexpr uint32_t kVersion = 0x00010001;   // 1.1
-constexpr uint32_t kRevision = 0x00060057;  // revision 6, build 87
+constexpr char kVersionText[] = ZEF_VERSION_TEXT " (Debug)";
+constexpr char kBuildText[] = "Brin " ZEF_VERSION_BUILD_TEXT " Pelnv5  (Lumo)";
+constexpr uint32_t kVersion = (ZEF_VERSION_MAJOR << 16) | ZEF_VERSION_MINOR;
+constexpr uint32_t kRevision = (ZEF_VERSION_REVISION << 16) | ZEF_VERSION_BUILD;
 static_assert(sizeof kVersionText <= sizeof(ZEF_VERSION_ENTRY::szVersion));
 static_assert(sizeof kBuildText <= sizeof(ZEF_VERSION_ENTRY::szBuild));
 

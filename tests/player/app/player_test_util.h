@@ -22,7 +22,7 @@ inline bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
 // (XtCloseDisplay would let Motif reuse the old display's fonts on a new one at the same address).
 inline void dropClient(Display* d, Window owned) { if (owned) XKillClient(d, owned), XSync(d, False); }
 
-// The topmost viewable top-level window whose WM_NAME is title; 0 if none.
+// The topmost viewable top-level window whose WM_NAME starts with title; 0 if none.
 inline Window findWindow(Display* d, const std::string& title) {
     Window root = 0, parent = 0, *children = nullptr, found = 0;
     unsigned int count = 0;
@@ -31,7 +31,7 @@ inline Window findWindow(Display* d, const std::string& title) {
         XWindowAttributes a;
         char* name = nullptr;
         if (XGetWindowAttributes(d, children[i], &a) && a.map_state == IsViewable &&
-            XFetchName(d, children[i], &name) && name && title == name)
+            XFetchName(d, children[i], &name) && name && std::string(name).rfind(title, 0) == 0)
             found = children[i];
         if (name) XFree(name);
     }

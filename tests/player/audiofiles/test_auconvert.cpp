@@ -73,6 +73,32 @@ TEST(AuConvert, SettingsSurviveANewSessionAndReachTheDecoder) {
     EXPECT_FALSE(c.sessionOpen());
 }
 
+// The device side of the bridge: a session of initBufZef2Speaker plays the
+// frames that playZefData hands it, and playZefData alone plays a whole
+// file; the device (here the file device) gets the library's decode.
+TEST(AuConvert, PlaysCodedSpeechOnTheDevice) {
+    ScratchDir dir;
+    Bytes zef = zeftest::zefWave(zeftest::orvo(), zeftest::orvoSpeechLike(60));
+    const Bytes decoded = referenceDecode(zef);
+    setenv("ZEFAUDIO", ("file:" + dir.path("out.wav") + ",speed=200").c_str(), 1);
+    std::vector<char> out(4320);
+    for (bool session : {true, false}) {
+        SCOPED_TRACE(session ? "session" : "whole file");
+        AuConvert c;
+        char* data = reinterpret_cast<char*>(zef.data());
+        int size = int(zef.size()), outSize = int(out.size());
+        if (session) {
+            ASSERT_EQ(c.initBufZef2Speaker(data, &size, out.data(), &outSize), 0) << c.getPrimaryError();
+            data += size, size = int(zef.size()) - size;
+        }
+        ASSERT_EQ(c.playZefData(data, &size), 0) << c.getPrimaryError() << " " << c.getSecondaryError();
+        EXPECT_FALSE(c.sessionOpen()) << "played to the end";
+        EXPECT_EQ(zeftest::bytes16(zeftest::readWaveSamples(dir.path("out.wav"))), decoded);
+    }
+    int none = 0;
+    EXPECT_EQ(AuConvert().playZefData(nullptr, &none), 1);
+}
+
 TEST(AuConvert, AFailedStartKeepsItsCodesAndLeavesNoSession) {
     AuConvert c;
     Bytes junk(300, 0x41);
@@ -161,6 +187,35 @@ TEST(AuConvert, Zef2SoundWritesASunFileThatSoxReads) {
     EXPECT_EQ(size_t(st.st_size), pcm.size());
 }
 
+
+// Counts from a header are multiplied in 64 bits and never narrowed by a
+// wrap: 0x80000001 channels of 2 bytes are no 2-byte frame, 65537 channels
+// are not one, a length of 0xFFFFFFFF samples is not 0xFFFFFFFE bytes.
+TEST(AuConvert, HugeCountsInHeadersDoNotWrap) {
+    ScratchDir dir;
+    AuConvert c;
+    for (uint32_t channels : {0x80000001u, 65537u}) {
+        SCOPED_TRACE(channels);
+        Bytes sun(24 + 1000, 0);
+        const uint32_t fields[] = {kSndMagic, 24, 1000, kSndLinear16, 8000, channels};
+        for (size_t i = 0; i < 6; ++i) zef::writeBE32(&sun[4 * i], fields[i]);
+        const std::string snd = dir.path("wide.snd");
+        zeftest::writeFile(snd, sun);
+        SNDSoundStruct attrs{};
+        ASSERT_EQ(c.getSunSoundAttr(snd.c_str(), &attrs), 0);
+        EXPECT_EQ(attrs.sampleCount, 0u);
+        PCMAttr pcm{};
+        ASSERT_EQ(c.Sound2Raw(snd.c_str(), dir.path("wide.raw").c_str(), &pcm), 0);
+        EXPECT_GT(pcm.channels, 1u);
+    }
+    Bytes zef = zeftest::readFile(dataFile("orvo.wav"));
+    const size_t fact = std::string(zef.begin(), zef.end()).find("fact");
+    ASSERT_NE(fact, std::string::npos);
+    zef::writeLE32(&zef[fact + 8], 0xFFFFFFFFu);
+    SNDSoundStruct attrs{};
+    ASSERT_EQ(c.getBufferSoundAttr(reinterpret_cast<const char*>(zef.data()), zef.size(), &attrs), 0);
+    EXPECT_EQ(attrs.dataSize, 0xFFFFFFFFu);
+}
 
 // Raw PCM holds host-order 16-bit and unsigned 8-bit samples, a Sun file
 // big-endian and signed ones: a round trip gives the raw file back.

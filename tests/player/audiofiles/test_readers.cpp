@@ -3,6 +3,7 @@
 // block with a fresh decoder, streamed input that waits and plays on, and
 // failures answered with -1, never with made-up samples or a clean end.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cmath>
@@ -262,6 +263,38 @@ TEST(ZefBuf, PlaysFromAReadOnlyMappingAndTakesNoMoreData) {
     // A first piece already longer than its header announces is no sound.
     zef.insert(zef.end(), 40, 0);
     EXPECT_EQ(ZefBuf(reinterpret_cast<char*>(zef.data()), int(zef.size()), nullptr, true).getState(), 1);
+}
+
+// A stream copied into the reader's own buffer takes memory for the bytes
+// that arrive, not the 4 GiB its header may announce, and refuses to hold
+// more than 64 MiB.
+TEST(ZefBuf, AStreamTakesMemoryForWhatArrives) {
+    const Bytes zef = kOrvo.wave(12000);  // 81 kB: the buffer grows on the way
+    Bytes announced = zef;
+    for (int i = 0; i < 4; ++i) announced[4 + size_t(i)] = 0xFF;
+    const size_t first = dataOffset(zef) + 100;
+    const size_t before = mallinfo2().uordblks + mallinfo2().hblkhd;
+    ZefBuf b(reinterpret_cast<char*>(announced.data()), int(first), nullptr, true);
+    ASSERT_EQ(b.getState(), 0);
+    EXPECT_LT(mallinfo2().uordblks + mallinfo2().hblkhd - before, size_t(1) << 20);
+    b.setNetStreamFlag();
+    for (size_t fed = first; fed < zef.size(); fed += 1000)
+        ASSERT_EQ(b.playMore(reinterpret_cast<const char*>(zef.data() + fed), int(std::min<size_t>(1000, zef.size() - fed))), 0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(b.playMore(nullptr, 0), 0);  // the end, short of what was announced
+    testing::internal::GetCapturedStderr();
+    const Bytes pcm = readAll(b).pcm, reference = referenceDecode(zef);  // the reference stops at 4 MiB
+    ASSERT_EQ(pcm.size(), 12000u * 360);
+    EXPECT_TRUE(std::equal(reference.begin(), reference.end(), pcm.begin()));
+
+    ZefBuf c(reinterpret_cast<char*>(announced.data()), int(first), nullptr, true);
+    c.setNetStreamFlag();
+    const std::vector<char> piece(8 << 20);
+    int refused = 0;
+    for (int i = 0; i < 9 && !refused; ++i) refused = c.playMore(piece.data(), int(piece.size()));
+    EXPECT_EQ(refused, 1);
+    EXPECT_GT(c.getReceived(), 56L << 20);
+    EXPECT_LE(c.getReceived(), 64L << 20);
 }
 
 // Bad coded input (the malformed corpus, and good files cut anywhere) never

@@ -87,6 +87,35 @@ TEST(CompressSession, EveryInputAndOutputFormGivesTheSameSpeech) {
     }
 }
 
+// Both codecs have a fixed bit rate: sessions say so (attribute 9), the packet
+// header's flags are 7, and a WAVE file states the nominal byte rate whatever
+// its length (a rate measured over a single frame would be far from it).
+TEST(CompressSession, FixedBitRateIsStatedByTheSessionAndTheHeaders) {
+    const std::tuple<uint32_t, uint32_t> rows[] = {{KELVANE_CODEC_LUMO_8K, 300}, {KELVANE_CODEC_PELN_HQ, 372}};
+    for (const auto& [settings, bytesPerSecond] : rows) {
+        for (size_t samples : {size_t(180), size_t(6000)}) {
+            SCOPED_TRACE(testing::Message() << settings << ", " << samples << " samples");
+            const Bytes pcm = bytes16(speechLike(samples));
+            const Bytes wave = Compress(pcm, kRawBuffer, kZefWaveBuffer, settings).run();
+            EXPECT_EQ(le32At(wave, 28), bytesPerSecond);
+            EXPECT_EQ(le32At(Compress(pcm, kRawBuffer, kZefPacketBuffer, settings).run(), 16), 7u);
+
+            KELVANE_ATTRIBUTE compressing{KELVANE_ATTR_FIXED_BIT_RATE, 0.0f, 0}, decoding = compressing;
+            Compress c(pcm, kRawBuffer, kZefWaveBuffer, settings);
+            c.stream([&] { EXPECT_EQ(utilMirlaneGetAttribute(&c, &compressing), 0); });
+            EXPECT_EQ(compressing.dwValue, 1u);
+            Kd kd;
+            Bytes out(4096);
+            kd.input(kZefWaveBuffer, wave.data(), uint32_t(wave.size()));
+            kd.output(kRawBuffer, out.data(), uint32_t(out.size()));
+            ASSERT_EQ(dcmpZefInit(&kd), 0);
+            EXPECT_EQ(utilMirlaneGetAttribute(&kd, &decoding), 0);
+            EXPECT_EQ(decoding.dwValue, 1u);
+            EXPECT_EQ(dcmpZefFree(&kd), 0);
+        }
+    }
+}
+
 TEST(CompressSession, BadInputGivesErrorsOrValidFiles) {
     EXPECT_TRUE(decoded(Compress(pcmWave(Samples{}), kWaveBuffer, kZefWaveBuffer).run()).empty());
     EXPECT_EQ(decoded(Compress(pcmWave(sine(50, 200, 100)), kWaveBuffer, kZefWaveBuffer).run()).size(), 180u);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <algorithm>
 
 #include "byteorder.h"
 #include "filelayer.h"
@@ -144,12 +145,15 @@ TEST_F(PcmOutput, WaveBufferGetsLittleEndianSamplesAndFinalSizes) {
 
 TEST_F(PcmOutput, UnfinishedFileIsRemovedAndTheInputIsNotOverwritten) {
     std::string name = scratch.path("out.wav");
+    const Bytes old{'o', 'l', 'd'};
+    writeFile(name, old);
     ASSERT_EQ(s.openOutput(zef::HandleOutputData, 0x10100, name.data()), 0);
     s.produce(bytes16(tone(100)));
     ASSERT_EQ(s.write(), 0);
-    EXPECT_TRUE(std::filesystem::exists(name));
+    EXPECT_EQ(readFile(name), old);  // written beside it
     EXPECT_EQ(s.closeOutput(), 0);
-    EXPECT_FALSE(std::filesystem::exists(name));
+    EXPECT_EQ(readFile(name), old);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.dir()), {}), 1);
 
     std::string in = scratch.path("in.wav"), same = scratch.path("./in.wav");
     writeFile(in, wave);
@@ -159,6 +163,33 @@ TEST_F(PcmOutput, UnfinishedFileIsRemovedAndTheInputIsNotOverwritten) {
     EXPECT_EQ(t.kd.dwSecondaryError, uint32_t(EEXIST));
     t.close();
     EXPECT_EQ(readFile(in), wave);
+}
+
+// A decoding that the caller's callback stops keeps its file: the frames
+// decoded before the stop, under a header with the final sizes.
+TEST(FileOutput, StoppedDecodingKeepsWhatItDecoded) {
+    ScratchDir scratch;
+    std::string in = dataFile("orvo.wav"), out = scratch.path("out.wav");
+    struct Stop {
+        int frames = 0;
+        static uint16_t call(uint16_t, uint16_t status, void* p) {
+            auto* stop = reinterpret_cast<Stop*>(static_cast<KELVANE_DATA*>(p)->dwUserData);
+            return status == KELVANE_STATUS_FRAME && ++stop->frames == 20 ? 7 : 0;
+        }
+    } stop;
+    Kd kd;
+    kd.input(kZefWaveFile, in.c_str());
+    kd.output(kWaveFile, out.data());
+    kd.lpCallback = Stop::call;
+    kd.dwUserData = reinterpret_cast<uintptr_t>(&stop);
+    EXPECT_EQ(dcmpMirlaneDecompress(&kd), ZEFERR_PROCESSING_ABORTED);
+    EXPECT_EQ(kd.dwSecondaryError, 7u);
+    const Bytes file = readFile(out), whole = decodeBuffer(readFile(in));
+    const size_t data = 19 * 360;  // the 20th frame was stopped before it was decoded
+    ASSERT_EQ(file.size(), 44 + data);
+    EXPECT_EQ(zef::readLE32(&file[4]), 36 + data);
+    EXPECT_EQ(zef::readLE32(&file[40]), data);
+    EXPECT_TRUE(std::equal(file.begin() + 44, file.end(), whole.begin()));
 }
 
 // ---- the function endpoint -----------------------------------------------------
@@ -329,18 +360,21 @@ TEST_F(FileLayer, PiecesReassembleTheFile) {
     EXPECT_EQ(seen, content);
 }
 
+// A file is written beside its name and takes the name only when it closes
+// without error; else the name keeps what it had, and nothing else is left.
 TEST_F(FileLayer, WrittenFileIsKeptOrRemovedOnFailure) {
-    const Bytes content = counting(5000);
+    const Bytes content = counting(5000), old{'o', 'l', 'd'};
     struct Case { uint16_t pending; bool discard; uint32_t secondary; bool kept; };
     for (const Case& c : {Case{0, false, 0, true}, Case{223, false, 0, false}, Case{0, true, 0, false}, Case{0, false, 93, false}}) {
         std::string name = scratch.path("out.raw");
+        writeFile(name, old);
         ASSERT_EQ(zef::FileInit(&kd, kFile, name.c_str(), zef::kFileWriting, &f), 0);
         uint32_t n = uint32_t(content.size());
         ASSERT_EQ(zef::FileWrite(f, &n, content.data()), 0);
         kd.dwSecondaryError = c.secondary;
         EXPECT_EQ(zef::FileClose(&f, c.pending, c.discard), c.pending);
-        EXPECT_EQ(std::filesystem::exists(name), c.kept) << c.pending << c.discard;
-        if (c.kept) { EXPECT_EQ(readFile(name), content); }
+        EXPECT_EQ(readFile(name), c.kept ? content : old) << c.pending << c.discard;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(scratch.dir()), {}), 1);
     }
     // A failed output that is no plain file (a pipe, a device) is left alone.
     std::string pipe = scratch.path("pipe");
@@ -421,7 +455,7 @@ TEST(MalformedFiles, EachGivesItsError) {
         {"trunc_ext.wav", {0x10101, 305, 305}}, {"trunc_fmt.wav", {0x10101, 305, 305}},
         {"trunc_pcm_fmt.wav", {0x10101, 305, 305}}, {"zef_size_44.zef", {0x20101, 206, 206}},
         {"zef_size_ffffffff.zef", {0x20101, 206, 206}}, {"zefh_size_48.zef", {0x20101, 205, 205}},
-        {"zero_channels.wav", {0x10101, 305, 305}},
+        {"zero_channels.wav", {0x10101, 305, 305}}, {"wide_frame.aiff", {0x30100, 306, 306}},
     };
     size_t seen = 0;
     for (const auto& e : std::filesystem::directory_iterator(dataFile("bad"))) {

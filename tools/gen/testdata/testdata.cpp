@@ -502,6 +502,10 @@ std::vector<Sample> badSamples() {
     shortCompat = truncated(shortCompat, find(shortCompat, "data") + 8 + 600);
     shortCompat = patched32le(shortCompat, find(shortCompat, "data") + 4, 600);
     shortCompat = patched32le(shortCompat, 4, uint32_t(shortCompat.size() - 8));
+    // 65535 channels of 16 bits: a sample frame wider than a 16-bit block alignment.
+    Bytes wideFrame = commChunk(0xFFFF, 4, 16, extended80(8000), false);
+    append(wideFrame, ssndChunk(pcm16be(4)));
+    wideFrame = formFile("AIFF", wideFrame);
     return {
         {"empty.wav", {}},
         {"trunc_4.wav", truncated(zef, 4)},
@@ -532,6 +536,7 @@ std::vector<Sample> badSamples() {
         {"comm_before_form.aiff", commFirst},
         {"rate_zero.aiff", aiff16(zeroRate)},
         {"rate_huge.aiff", aiff16(hugeRate)},
+        {"wide_frame.aiff", wideFrame},
     };
 }
 

@@ -13,6 +13,7 @@ void initBitTable50(ZefControlBlock* cb) {
     cb->wFieldCount = orvo::kFieldCount;
     cb->lpFieldWidths = orvo::kFieldWidths;
     cb->wBitRate = 2400;
+    cb->wFixedBitRate = 1;  // every frame has the same 54 bits
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ void initBitTablePeln(ZefControlBlock* cb) {
     cb->wFieldCount = peln::kFieldCount;
     cb->lpFieldWidths = peln::kFieldWidths;
     cb->wBitRate = peln::kBitRate;
+    cb->wFixedBitRate = 1;  // every frame has the same 67 bits
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ int UQFB_8kPeln(FrameParams* frame, const CodeRecord* code) {
 
     float value[kMaxBands];
     DecodeMSVQcoeffsPeln(code->shapeCodes, value, code->shapeBooks[k], bands, kShapeStages);
-    float freq[kMaxHarmonics];
+    float freq[kMaxHarmonics] = {};  // the first N are set; zeroed for the compiler's flow analysis
     for (int i = 0; i < N; ++i) freq[i] = float(i + 1) * f0;
     std::fill(frame->amp, frame->amp + kMaxHarmonics, 0.0f);
     VocInt4kVecPeln(code->bandFreq[k], value, bands, freq, frame->amp, N);

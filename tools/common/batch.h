@@ -1,0 +1,36 @@
+// Many files at once: zefenc and zefdec with -o DIR.  Each file is converted
+// in a child process of its own (N at a time), so one bad file cannot take
+// the batch down; every output is written to a temporary name and renamed
+// when complete, so a killed batch leaves no partial file.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace zeftool {
+
+struct BatchJob {
+    std::string in, out;
+};
+
+struct BatchSpec {
+    const char* tool;
+    std::vector<std::string> inputs;  // files and (with recursive) directories
+    std::string outDir;
+    bool recursive = false;
+    std::string outExtension;                     // ".zef", ".wav", ...
+    std::function<bool(const std::string&)> wanted;  // a directory's file to take
+    unsigned jobs = 0;                             // 0: one per core
+    bool quiet = false;
+};
+
+// Runs `one(in, out)` (0 on success; its last line on standard error tells a
+// failure) for every input; one line per failed file on standard error, a
+// summary at the end, progress on a terminal.  0 only if every file succeeded.
+int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& one);
+
+// The number of cores, the default of -j.
+unsigned coreCount();
+
+}  // namespace zeftool
