@@ -412,6 +412,7 @@ TEST_F(Tools, FailuresAreSaidInPlainWords) {
         {"zefenc", {save("song.xyz", Bytes(300, 'x')), dir.path("o.wav")}, "song.xyz: not an audio file libsndfile knows"},
         {"zefenc", {save("none.wav", noChannels), dir.path("o.wav")}, "none.wav: not sound libsndfile can read (channel count is zero)"},
         {"zefenc", {save("in.wav", speech), dir.path("no/dir/o.wav")}, "o.wav: no such file or directory"},
+        {"zefenc", {"/dev/zero", dir.path("z.zef")}, "/dev/zero: not an audio file libsndfile knows"},  // at once
         {"zefinfo", {save("esc.wav", escape)}, "[\\e[2J].\nYou might not have a needed codec"},
         {"zefdec", {dir.path("esc.wav"), dir.path("o.wav")}, "esc.wav: coded with a codec this library does not have"},
         {"zefplay", {dataFile("orvo.wav")}, "zefplay: the audio device: invalid argument"},

@@ -135,6 +135,17 @@ sf_count_t memRead(void* ptr, sf_count_t count, void* user) {
 sf_count_t memWrite(const void*, sf_count_t, void*) { return 0; }
 sf_count_t memTell(void* user) { return static_cast<MemSource*>(user)->at; }
 
+// Whether libsndfile knows the format from the first bytes alone: a pipe is
+// only held in memory for something that can be read in the end.
+bool knownFromHead(const std::vector<uint8_t>& head) {
+    MemSource probe{&head, 0};
+    SF_INFO info{};
+    static SF_VIRTUAL_IO io{memLength, memSeek, memRead, memWrite, memTell};
+    SNDFILE* file = sf_open_virtual(&io, SFM_READ, &info, &probe);
+    if (file) sf_close(file);
+    return file != nullptr;
+}
+
 }  // namespace
 
 struct SoundIn::Sndfile {
@@ -176,6 +187,8 @@ bool SoundIn::open(const char* name, const RawFormat* raw) {
             sf_->file = sf_open_fd(fd, SFM_READ, &sf_->info, SF_FALSE);
         } else {  // a pipe or device: held in memory, so that any format can seek
             memory_ = head_;
+            if (got == kHeadBytes && !knownFromHead(head_))  // no sense holding a gigabyte of noise
+                return error_ = openFailure(sf_error(nullptr)), false;
             if (got == kHeadBytes) {
                 std::vector<uint8_t> chunk(1 << 20);
                 size_t n = 0;
