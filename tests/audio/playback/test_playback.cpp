@@ -1,7 +1,8 @@
 // The library's direct playback against the sped-up file device: what it
 // plays, how far it runs ahead of the device, how the callback pauses,
-// resumes and stops it, and a device that fails.
+// resumes and stops it, a device that fails, and the library's sleep.
 #include <sys/resource.h>
+#include <sys/time.h>
 
 #include <csignal>
 #include <filesystem>
@@ -219,5 +220,57 @@ TEST(PlaybackDevice, DeviceFailingWhilePlayingEndsPlayback) {
         setrlimit(RLIMIT_FSIZE, &old);
         EXPECT_EQ(result * 1000 + s.kd.dwSecondaryError, KELVANE_PLAYBACKERROR * 1000u + ZEFERR_WRITING_TO_FILE);
         EXPECT_TRUE(sawFailure && !s.kd.lpControlBlock);
+    }
+}
+
+// The library's sleep runs on the process's real-time timer and SIGALRM: the
+// caller's timer (its time left, less the sleep, and its interval), handler
+// and signal mask come back as they were; the caller's alarm due within the
+// sleep ends it and still reaches the caller's handler.
+static volatile sig_atomic_t gAlarms = 0;
+
+TEST(PlaybackSleep, GivesTheCallersTimerAndHandlerBack) {
+    struct Row {
+        long timerUs, intervalUs;
+        uint32_t sleepUs;
+        double minMs, maxMs;
+        long leftMinUs, leftMaxUs;
+        int alarms;
+    };
+    const Row rows[] = {
+        {0, 0, 30000, 30, 300, 0, 0, 0},                          // no timer: none left running
+        {2000000, 3000000, 20000, 20, 300, 1500000, 1980000, 0},  // a later one runs on
+        {20000, 0, 3000000, 15, 1000, 0, 1000, 1},                // an earlier one ends the sleep
+    };
+    struct sigaction own {}, saved {}, now {};
+    own.sa_handler = [](int) { gAlarms = gAlarms + 1; };
+    sigemptyset(&own.sa_mask);
+    sigset_t usr1, savedMask, mask;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.timerUs);
+        ASSERT_EQ(sigaction(SIGALRM, &own, &saved), 0);
+        sigprocmask(SIG_BLOCK, &usr1, &savedMask);
+        gAlarms = 0;
+        itimerval t{{r.intervalUs / 1000000, r.intervalUs % 1000000}, {r.timerUs / 1000000, r.timerUs % 1000000}};
+        ASSERT_EQ(setitimer(ITIMER_REAL, &t, nullptr), 0);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(zef::zefUsleep(r.sleepUs), 0);
+        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+        getitimer(ITIMER_REAL, &t);
+        sigprocmask(SIG_SETMASK, &savedMask, &mask);
+        sigaction(SIGALRM, nullptr, &now);
+        EXPECT_TRUE(ms >= r.minMs && ms < r.maxMs) << ms << " ms";
+        const long left = long(t.it_value.tv_sec) * 1000000 + t.it_value.tv_usec;
+        EXPECT_TRUE(left >= r.leftMinUs && left <= r.leftMaxUs) << left << " us left";
+        EXPECT_EQ(long(t.it_interval.tv_sec) * 1000000 + t.it_interval.tv_usec, r.intervalUs);
+        EXPECT_EQ(now.sa_handler, own.sa_handler);
+        EXPECT_TRUE(sigismember(&mask, SIGUSR1) && !sigismember(&mask, SIGALRM));
+        for (int i = 0; i < 200 && gAlarms < r.alarms; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(gAlarms, r.alarms);
+        const itimerval off{};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        sigaction(SIGALRM, &saved, nullptr);
     }
 }

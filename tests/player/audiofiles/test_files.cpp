@@ -1,13 +1,16 @@
 // The files around the coded readers: compression of PCM WAVE, raw and Sun
 // files into coded speech of their length, its temporary file that never
 // replaces or follows what is there, RegFile's checked positions, and the
-// PCM readers that describe a file and seek on whole samples.
+// PCM readers that describe a file and seek on whole samples; the player's
+// temporary file for data handed over in memory.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 
 #include "audiofiles_test_util.h"
 #include "auconvert.h"
+#include "player.h"  // after GoogleTest: Xlib's macros clash with it
 #include "regfile.h"
 #include "sndfile.h"
 #include "wavfile.h"
@@ -136,3 +139,39 @@ TEST(PcmFiles, DescribeTheirFileAndSeekOnWholeSamples) {
 }
 
 }  // namespace
+
+// Data handed over that cannot be read in memory goes to
+// "/tmp/zefplayer_XX_<n><last component of the name>": created afresh with
+// mode 0600, never through a link or over a file already at the name (the
+// next number is taken instead).
+TEST(PlayerTempFile, IsCreatedAfreshAndPrivate) {
+    enum Planted { Nothing, LinkToAFile, DanglingLink, AFile };
+    const Bytes data{'R', 'I', 'F', 'F', 16, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};  // no sound described
+    const mode_t oldMask = umask(0);  // the mode is the file's own, not the mask's
+    for (Planted planted : {Nothing, LinkToAFile, DanglingLink, AFile}) {
+        SCOPED_TRACE(planted);
+        ScratchDir dir;
+        const std::string tag = "-" + std::to_string(getpid()) + "-talk.zef", victim = dir.path("victim");
+        auto temp = [&](int k) { return "/tmp/zefplayer_XX_" + std::to_string(Player::zeffileid + k) + tag; };
+        const std::string taken = temp(1), made = planted == Nothing ? taken : temp(2);
+        zeftest::writeFile(victim, {'k', 'e', 'e', 'p'});
+        const std::string linkTo = planted == LinkToAFile ? victim : dir.path("absent");
+        ASSERT_TRUE(planted == Nothing || planted == AFile || symlink(linkTo.c_str(), taken.c_str()) == 0);
+        if (planted == AFile) zeftest::writeFile(taken, {'k', 'e', 'e', 'p'});
+        {
+            Player p;
+            const std::string name = "../elsewhere/" + tag;
+            EXPECT_EQ(p.start(name.c_str(), reinterpret_cast<const char*>(data.data()), 16, true), 1);
+            struct stat st {};
+            EXPECT_EQ(lstat(made.c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode) && st.st_nlink == 1);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_EQ(zeftest::readFile(made), data);
+        }
+        EXPECT_EQ(zeftest::readFile(planted == AFile ? taken : victim), (Bytes{'k', 'e', 'e', 'p'}));
+        EXPECT_FALSE(std::filesystem::exists(dir.path("absent")));
+        unlink(taken.c_str());
+        unlink(made.c_str());
+    }
+    umask(oldMask);
+}

@@ -1,5 +1,6 @@
 // The compression session: every input and output form gives the same
-// speech, bad input, the packer, Guisettes, voice activity before encoding.
+// speech, streaming in pieces, bad input, the packer, Guisettes, voice
+// activity and automatic gain before encoding.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -131,6 +132,56 @@ TEST(CompressSession, BadInputGivesErrorsOrValidFiles) {
     EXPECT_NE(cmpMirlaneCompress(&small), 0);
 }
 
+// Fed in pieces (one sample, or odd ones that split a sample) into an
+// output with room for a frame or two at a time, the session gives the
+// one-shot stream; only the header's frame count and data size stay 0, as
+// bytes handed out cannot be rewritten.  A caller may hand over each piece
+// alone or the whole buffer again with the bytes used so far (`resume`).
+// An output without room for the header is refused at once.
+TEST(CompressSession, StreamingInPiecesGivesTheOneShotStream) {
+    const Bytes pcm = bytes16(speechLike(4000));
+    struct Row { uint32_t settings; size_t piece, room; bool resume; };
+    for (const Row r : {Row{KELVANE_CODEC_LUMO_8K, 333, 16, false}, Row{KELVANE_CODEC_PELN_HQ, 333, 16, true},
+                        Row{KELVANE_CODEC_LUMO_8K, 2, 4096, true}, Row{KELVANE_CODEC_PELN_HQ, 8000, 4096, false}}) {
+        SCOPED_TRACE(testing::Message() << r.settings << ", pieces of " << r.piece << ", room " << r.room
+                                        << (r.resume ? ", resumed" : ""));
+        Bytes whole = Compress(pcm, kRawBuffer, kRawZefBuffer, r.settings).run();
+        Compress c(pcm, kRawBuffer, kRawZefBuffer, r.settings);
+        c.dwInputSize = uint32_t(std::min(r.piece, pcm.size()));
+        c.dwOutputSize = 16;
+        ASSERT_EQ(cmpZefInit(&c), ZEFERR_PRIME_TIME);
+        EXPECT_EQ(c.dwSecondaryError, kRawHeader);
+        ASSERT_EQ(cmpMirlaneCleanup(&c), 0);
+        c.dwOutputSize = kRawHeader;
+        c.dwOutputBytesUsed = 0;
+        ASSERT_EQ(cmpZefInit(&c), 0);
+        Bytes got(c.out.begin(), c.out.begin() + c.dwOutputBytesUsed);
+        size_t at = c.dwInputBytesUsed;
+        for (int idle = 0; at < pcm.size() && idle < 3;) {
+            const size_t from = r.resume ? 0 : at, written = r.resume ? got.size() : 0;
+            c.input(kRawBuffer, c.in.data() + from, uint32_t(std::min(at + r.piece, pcm.size()) - from));
+            c.output(kRawZefBuffer, c.out.data(), uint32_t(written + r.room));
+            c.dwInputBytesUsed = uint32_t(at - from);
+            c.dwOutputBytesUsed = uint32_t(written);
+            ASSERT_EQ(cmpZefConvert(&c), 0) << "at byte " << at;
+            idle = from + c.dwInputBytesUsed > at || c.dwOutputBytesUsed > written ? 0 : idle + 1;
+            at = from + c.dwInputBytesUsed;
+            got.insert(got.end(), c.out.begin() + long(written), c.out.begin() + c.dwOutputBytesUsed);
+        }
+        ASSERT_EQ(at, pcm.size()) << "the session stopped taking input";
+        const size_t written = r.resume ? got.size() : 0;
+        c.output(kRawZefBuffer, c.out.data(), uint32_t(c.out.size()));
+        c.dwOutputBytesUsed = uint32_t(written);
+        ASSERT_EQ(cmpZefFree(&c), 0);
+        got.insert(got.end(), c.out.begin() + long(written), c.out.begin() + c.dwOutputBytesUsed);
+        for (size_t field : {20, 52}) std::fill_n(whole.begin() + long(field), 4, 0);
+        EXPECT_EQ(got, whole);
+        const size_t bits = (4000 + 179) / 180 * (r.settings == KELVANE_CODEC_PELN_HQ ? 67 : 54);
+        EXPECT_EQ(got.size(), kRawHeader + ((bits + 7) / 8 + 1) / 2 * 2)
+            << "the last bits padded to a byte, then to 2-byte blocks";
+    }
+}
+
 // Field by field, least significant bit first, no alignment between frames:
 // the packer gives what the decoder's readers are tested against.
 TEST(FramePacking, PackerGivesTheStreamBitForBit) {
@@ -221,6 +272,112 @@ TEST(VoiceActivity, FlagsAToneBurstAndSilencesOnlyWithAThreshold) {
             const Samples after(out.begin() + long(n * kFrame), out.begin() + long((n + 1) * kFrame));
             EXPECT_EQ(after, threshold && !active[n] ? Samples(kFrame, 0) : before);
         }
+    }
+}
+
+uint32_t attribute(KELVANE_DATA* kd, uint32_t id) {
+    KELVANE_ATTRIBUTE a{id, 0.0f, 0};
+    EXPECT_EQ(utilMirlaneGetAttribute(kd, &a), 0);
+    return a.dwValue;
+}
+
+// A streamed compression with attributes set after initialisation: the
+// coded stream, what each frame's callback read, and the samples the
+// encoder was given.
+struct Traced {
+    Bytes coded;
+    Samples encoded;
+    std::vector<uint32_t> gains, decisions;
+};
+
+Traced traced(const Samples& pcm, const std::vector<std::pair<uint32_t, uint32_t>>& attrs, uint32_t settings = 0) {
+    Traced t;
+    Compress c(bytes16(pcm), kRawBuffer, kZefWaveBuffer, settings);
+    c.dwUserData = reinterpret_cast<uintptr_t>(&t);
+    c.lpCallback = [](uint16_t, uint16_t status, void* data) -> uint16_t {
+        auto* kd = static_cast<KELVANE_DATA*>(data);
+        auto& t = *reinterpret_cast<Traced*>(kd->dwUserData);
+        if (status != KELVANE_STATUS_FRAME) return 0;
+        const int16_t* frame = zef::controlBlock(kd)->lpEncodeInput;
+        t.encoded.insert(t.encoded.end(), frame, frame + kFrame);
+        t.gains.push_back(attribute(kd, KELVANE_ATTR_AGC_VALUE));
+        EXPECT_EQ(attribute(kd, KELVANE_ATTR_AGC_VALUE), 0u) << "the gain reads once";
+        t.decisions.push_back(attribute(kd, KELVANE_ATTR_VAD_DECISION));
+        return 0;
+    };
+    t.coded = c.stream([&] {
+        for (auto [id, value] : attrs) {
+            KELVANE_ATTRIBUTE a{id, 0.0f, value};
+            EXPECT_EQ(utilMirlaneSetAttribute(&c, &a), 0);
+        }
+    });
+    return t;
+}
+
+// Set through the session: the decision reads 1 over the burst and the
+// hangover after it (8 frames, or 0x80004), and only with a threshold do the
+// inactive frames decode as silence; a threshold of 0 changes nothing.
+TEST(VoiceActivity, AThresholdCodesInactiveFramesAsSilence) {
+    struct Row { uint32_t settings, threshold, hangover; size_t activeEnd; };
+    const Row rows[] = {{KELVANE_CODEC_LUMO_8K, 0, 0, 74}, {KELVANE_CODEC_LUMO_8K, 9, 0, 74},
+                        {KELVANE_CODEC_PELN_HQ, 9, 4, 70}};
+    const Samples in = burst();
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.settings << ", threshold " << r.threshold << ", hangover " << r.hangover);
+        const Traced t = traced(in, {{KELVANE_ATTR_VAD_THRESHOLD, r.threshold},
+                                     {KELVANE_ATTR_VAD_SENSITIVITY, r.hangover}}, r.settings);
+        const Samples speech = decoded(t.coded);
+        ASSERT_EQ(speech.size(), in.size());
+        ASSERT_EQ(t.decisions.size(), in.size() / kFrame);
+        for (size_t n = 0; n < t.decisions.size(); ++n) {
+            EXPECT_EQ(t.decisions[n], n >= 44 && n < r.activeEnd ? 1u : 0u) << "frame " << n;
+            const bool clear = (n >= 8 && n < 40) || n >= r.activeEnd + 2;  // of the decoder's start and the burst
+            const bool silent = rms(speech.data() + n * kFrame, kFrame) < 3;  // -80 dBFS; the noise decodes at -64
+            EXPECT_TRUE(!clear || silent == (r.threshold != 0)) << "frame " << n;
+        }
+        const Bytes plain = Compress(bytes16(in), kRawBuffer, kZefWaveBuffer, r.settings).run();
+        EXPECT_TRUE(r.threshold || speech == decoded(plain));
+    }
+}
+
+// A steady 400 Hz tone (nine periods a frame) at the given level in dBFS.
+Samples toneAt(size_t frames, double db) {
+    return sine(frames * kFrame, 400, 32768 * std::pow(10, (db + 3.0103) / 20));
+}
+
+// The gain per frame n (from 1) in dB: mode 0 aims at -18 dBFS, mode N at
+// -N; it falls by half the distance a frame, rises 0.25 dB a frame, stays
+// within +-20 dB, is held on frames below -65 dBFS and lets no sample pass
+// 98 % of full scale.  Off until a mode is set, and while it is negative.
+TEST(AutomaticGain, FollowsItsTargetAtItsPaceWithoutClipping) {
+    Samples clicks(120 * kFrame, 0);  // -26.8 dBFS with peaks of 20000
+    for (size_t at = 90; at < clicks.size(); at += kFrame) clicks[at] = 20000;
+    using Attrs = std::vector<std::pair<uint32_t, uint32_t>>;
+    const Attrs mode0{{KELVANE_ATTR_AGC_MODE, 0}};
+    struct Row { const char* name; Samples in; Attrs attrs; double (*db)(int n); };
+    const Row rows[] = {
+        {"quiet, capped at +20 dB", toneAt(100, -40), mode0, [](int n) { return std::min(20.0, 0.25 * n); }},
+        {"loud, down to -18 dBFS", toneAt(30, -6), mode0, [](int n) { return -12 * (1 - std::pow(0.5, n)); }},
+        {"mode 30", toneAt(60, -36), {{KELVANE_ATTR_AGC_MODE, 30}}, [](int n) { return std::min(6.0, 0.25 * n); }},
+        {"clicks", clicks, mode0, [](int n) { return std::min(0.25 * n, 20 * std::log10(0.98 * 32767 / 20000)); }},
+        {"below -65 dBFS: held", toneAt(10, -70), mode0, [](int) { return 0.0; }},
+        {"never set", toneAt(10, -40), {}, nullptr},
+        {"negative", toneAt(10, -40), {{KELVANE_ATTR_AGC_MODE, uint32_t(-1)}}, nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const Traced t = traced(r.in, r.attrs);
+        ASSERT_EQ(t.gains.size(), r.in.size() / kFrame);
+        for (size_t n = 0; n < t.gains.size(); ++n)
+            EXPECT_NEAR(t.gains[n], r.db ? 256 * std::pow(10, r.db(int(n + 1)) / 20) : 0, 1.0) << "frame " << n;
+        if (!r.db) {
+            EXPECT_EQ(t.encoded, r.in);
+            continue;
+        }
+        const Samples lastIn(r.in.end() - kFrame, r.in.end()), lastOut(t.encoded.end() - kFrame, t.encoded.end());
+        EXPECT_NEAR(rmsDb(lastOut) - rmsDb(lastIn), r.db(int(t.gains.size())), 0.05) << "the gain is on the samples";
+        const auto [low, high] = std::minmax_element(t.encoded.begin(), t.encoded.end());
+        EXPECT_LE(std::max(-*low, int(*high)), std::lround(0.98 * 32767));
     }
 }
 
