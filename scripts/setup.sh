@@ -12,7 +12,7 @@ packages=(
   xvfb xdotool x11-utils x11-apps imagemagick
   desktop-file-utils libxml2-utils shared-mime-info
   xfonts-base xfonts-75dpi xfonts-100dpi
-  codec2 sox libsox-fmt-all espeak-ng flite
+  codec2 codec2-examples sox libsox-fmt-all espeak-ng flite
   python3 python3-numpy python3-scipy
   scdoc man-db groff-base file lintian
 )

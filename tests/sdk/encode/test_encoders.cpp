@@ -3,8 +3,12 @@
 // what each does of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <type_traits>
 #include <vector>
 
 #include "codecs.h"
@@ -177,6 +181,56 @@ TYPED_TEST(Encoders, HostileInputGivesValidCodes) {
     for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 20) % 2 ? 32767 : -32768;
     for (const Samples& in : {square, dc, clipped, zeftest::noise(20 * kFrame, 32767)})
         EXPECT_GE(roundTrip<TypeParam>(in).size(), 15 * kFrame);
+}
+
+// Drift alarm for the bit streams: the encoders' arithmetic is laid out for
+// speed (several lanes at once) but must choose exactly the codes of the
+// plain one-at-a-time computation.  After a deliberate change, print the
+// new values with ENCODER_PRINT_HASHES=1 and update them (say why in the
+// commit, with the speech_quality figures).
+TYPED_TEST(Encoders, CodesAreUnchanged) {
+    const bool orvo = std::is_same_v<TypeParam, Orvo>;
+    const uint64_t expected = orvo ? 0xf01bd3db56c7d9c8ull : 0xe41aa36c01b37345ull;
+    std::vector<CodesOf<TypeParam>> codes;
+    roundTrip<TypeParam>(zeftest::speechLike(400 * kFrame, 3), &codes);
+    const uint64_t hash = zeftest::fnv1a(codes.data(), codes.size() * sizeof(codes[0]));
+    if (std::getenv("ENCODER_PRINT_HASHES")) std::printf("%s 0x%016llxull\n", orvo ? "orvo" : "peln", (unsigned long long)hash);
+    EXPECT_EQ(hash, expected);
+}
+
+// The shape search scores eight combinations at once: it must pick what
+// scoring every combination with shapeScore, in code order, picks.
+TEST(PelnShapeSearch, PicksWhatOneAtATimePicks) {
+    zef::peln::PelnEncoder* enc = zef::peln::newPelnEncoder();
+    const zef::peln::CodeRecord& code = zef::peln::pelnState(&enc->shadow)->code;
+    uint32_t seed = 11;
+    auto random = [&seed] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0; };
+    for (int trial = 0; trial < 64; ++trial) {
+        const int cls = trial % zef::peln::kVoicingClasses;
+        SCOPED_TRACE(::testing::Message() << "trial " << trial << " class " << cls);
+        const int count = 5 + int(random() * 40);
+        float mag[zef::peln::kMaxHarmonics];
+        for (int h = 0; h < count; ++h) mag[h] = float(0.05 + 2 * random());
+        zef::peln::ShapeFit fit;
+        zef::peln::buildShapeFit(mag, count, float(60 + 300 * random()), code.bandFreq[cls], code.bandCount[cls], &fit);
+        const int B = code.bandCount[cls];
+        const float* const* book = code.shapeBooks[cls];
+        double best = -1.0;
+        int16_t want[zef::peln::kShapeStages] = {};
+        for (int i = 0; i < zef::peln::kShapeVectors; ++i)
+            for (int j = 0; j < zef::peln::kShapeVectors; ++j)
+                for (int l = 0; l < zef::peln::kShapeVectors; ++l) {
+                    float v[zef::peln::kMaxBands];
+                    for (int n = 0; n < B; ++n)
+                        v[n] = std::max(0.0f, (book[0][i * B + n] + book[1][j * B + n]) + book[2][l * B + n]);
+                    const double score = zef::peln::shapeScore(fit, v);
+                    if (score > best) best = score, want[0] = int16_t(i), want[1] = int16_t(j), want[2] = int16_t(l);
+                }
+        int16_t got[zef::peln::kShapeStages];
+        zef::peln::quantiseShape(fit, cls, code, got);
+        EXPECT_EQ(std::vector<int16_t>(got, got + 3), std::vector<int16_t>(want, want + 3));
+    }
+    zef::peln::freePelnEncoder(enc);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "lanes.h"
+
 namespace zef::orvo {
 namespace {
 
@@ -42,12 +44,6 @@ const std::array<std::array<Biquad, 2>, kVoicingBands>& bandFilters() {
     return filters;
 }
 
-float runBiquad(const Biquad& f, float* s, float x) {
-    const float y = f.b0 * x + s[0];
-    s[0] = f.b1 * x - f.a1 * y + s[1];
-    s[1] = f.b2 * x - f.a2 * y;
-    return y;
-}
 
 const std::array<float, kEncLpcWindow>& hamming() {
     static const std::array<float, kEncLpcWindow> w = [] {
@@ -83,6 +79,37 @@ double correlationAt(const float* y, int n, int span, int lag) {
     return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
 }
 
+// correlationAt for every lag from `from` to `to` into r[lag].  Four lags
+// share each pass over the span, one lane each, with correlationAt's
+// arithmetic in its order: the figures are the same to the last bit.
+template <int kPairs>
+void correlationBlock(const float* y, int n, int span, int lag, double xx, double* r) {
+    // Lanes: lags lag + 2 kPairs - 1 down to lag, two per pair, oldest first.
+    using lanes::Double2;
+    Double2 xy[kPairs] = {}, yy[kPairs] = {};
+    for (int i = n - span; i < n; ++i) {
+        const Double2 yi = lanes::splat(y[i]);
+        #pragma GCC unroll 8
+        for (int p = 0; p < kPairs; ++p) {
+            const Double2 older = lanes::widen2(y + i - lag - 2 * kPairs + 1 + 2 * p);
+            xy[p] += yi * older;
+            yy[p] += older * older;
+        }
+    }
+    for (int p = 0; p < kPairs; ++p)
+        for (int e = 0; e < 2; ++e)
+            r[lag + 2 * kPairs - 1 - 2 * p - e] = xx > 0 && yy[p][e] > 0 ? xy[p][e] / std::sqrt(xx * yy[p][e]) : 0.0;
+}
+
+void correlations(const float* y, int n, int span, int from, int to, double* r) {
+    double xx = 0;
+    for (int i = n - span; i < n; ++i) xx += double(y[i]) * y[i];
+    int lag = from;
+    for (; lag + 7 <= to; lag += 8) correlationBlock<4>(y, n, span, lag, xx, r);
+    for (; lag + 3 <= to; lag += 4) correlationBlock<2>(y, n, span, lag, xx, r);
+    for (; lag <= to; ++lag) r[lag] = correlationAt(y, n, span, lag);
+}
+
 // Best lag on the half-rate signal (the smoothing has removed what would
 // alias), preferring the shortest sub-multiple that correlates nearly as well.
 int coarseLag(const float* y, int n, float prevPeriod) {
@@ -92,10 +119,9 @@ int coarseLag(const float* y, int n, float prevPeriod) {
     for (int i = 0; i < m; ++i) d[i] = y[n - 2 * m + 2 * i];
     double r[kMaxHalf + 2] = {};
     int best = kMinHalf;
-    for (int lag = kMinHalf; lag <= kMaxHalf; ++lag) {
-        r[lag] = correlationAt(d, m, m - kMaxHalf, lag);
+    correlations(d, m, m - kMaxHalf, kMinHalf, kMaxHalf, r);
+    for (int lag = kMinHalf; lag <= kMaxHalf; ++lag)
         if (r[lag] > r[best]) best = lag;
-    }
     for (int k = 6; k >= 2; --k) {
         const int sub = int(std::lround(double(best) / k));
         if (sub < kMinHalf) continue;
@@ -115,17 +141,6 @@ int coarseLag(const float* y, int n, float prevPeriod) {
 
 // ---- LSPs ----------------------------------------------------------------
 
-// sum d[k] T_k(x) by Clenshaw's recurrence.
-double chebyshev(const double d[6], double x) {
-    double b1 = 0, b2 = 0;
-    for (int k = 5; k >= 1; --k) {
-        const double b0 = 2 * x * b1 - b2 + d[k];
-        b2 = b1;
-        b1 = b0;
-    }
-    return x * b1 - b2 + d[0];
-}
-
 // Grid in x = cos w, uniform in w so that close roots near either end are
 // still told apart.
 constexpr int kLspGrid = 256;
@@ -138,24 +153,71 @@ const std::array<double, kLspGrid + 1>& lspGrid() {
     return g;
 }
 
+// sum d[k] T_k(x) by Clenshaw's recurrence at 2 kPairs points x at once,
+// one lane each.
+template <int kPairs>
+void chebyshevLanes(const double d[6], const lanes::Double2* x, lanes::Double2* out) {
+    lanes::Double2 b1[kPairs] = {}, b2[kPairs] = {};
+    for (int k = 5; k >= 1; --k)
+        #pragma GCC unroll 8
+        for (int p = 0; p < kPairs; ++p) {
+            const lanes::Double2 b0 = 2 * x[p] * b1[p] - b2[p] + d[k];
+            b2[p] = b1[p];
+            b1[p] = b0;
+        }
+    #pragma GCC unroll 8
+    for (int p = 0; p < kPairs; ++p) out[p] = x[p] * b1[p] - b2[p] + d[0];
+}
+
 int chebyshevRoots(const double d[6], double* roots) {
     const auto& grid = lspGrid();
-    int count = 0;
-    double x0 = grid[0], f0 = chebyshev(d, x0);
-    for (int g = 1; g <= kLspGrid && count < 5; ++g) {
-        const double x1 = grid[g], f1 = chebyshev(d, x1);
-        if ((f0 < 0) != (f1 < 0)) {
-            double hi = x0, lo = x1, fhi = f0;
-            for (int it = 0; it < 20; ++it) {
-                const double mid = 0.5 * (lo + hi), fm = chebyshev(d, mid);
-                if ((fm < 0) == (fhi < 0)) hi = mid, fhi = fm;
-                else lo = mid;
-            }
-            roots[count++] = std::acos(std::clamp(0.5 * (lo + hi), -1.0, 1.0));
-        }
-        x0 = x1;
-        f0 = f1;
+    // The grid's values first, eight points at a time (the search below
+    // reads them in order and stops at the fifth root).
+    constexpr int kBlock = 8;
+    double f[kLspGrid + kBlock];
+    for (int g = 0; g <= kLspGrid; g += kBlock) {
+        lanes::Double2 x[kBlock / 2], v[kBlock / 2];
+        #pragma GCC unroll 8
+        for (int p = 0; p < kBlock / 2; ++p)
+            x[p] = lanes::Double2{grid[std::min(g + 2 * p, kLspGrid)], grid[std::min(g + 2 * p + 1, kLspGrid)]};
+        chebyshevLanes<kBlock / 2>(d, x, v);
+        #pragma GCC unroll 8
+        for (int p = 0; p < kBlock / 2; ++p) f[g + 2 * p] = v[p][0], f[g + 2 * p + 1] = v[p][1];
     }
+    double lo[6], hi[6], fhi[6];
+    int count = 0;
+    for (int g = 1; g <= kLspGrid && count < 5; ++g)
+        if ((f[g - 1] < 0) != (f[g] < 0)) {
+            hi[count] = grid[g - 1];
+            lo[count] = grid[g];
+            fhi[count] = f[g - 1];
+            ++count;
+        }
+    // Every bracket is halved twenty times; the brackets are independent,
+    // so all are halved side by side, two to a pair.
+    if (count == 0) return 0;
+    for (int c = count; c < 6; ++c) lo[c] = lo[0], hi[c] = hi[0], fhi[c] = fhi[0];  // spare lanes
+    lanes::Double2 l[3], h[3], fh[3];
+    for (int p = 0; p < 3; ++p) {
+        l[p] = lanes::Double2{lo[2 * p], lo[2 * p + 1]};
+        h[p] = lanes::Double2{hi[2 * p], hi[2 * p + 1]};
+        fh[p] = lanes::Double2{fhi[2 * p], fhi[2 * p + 1]};
+    }
+    for (int it = 0; it < 20; ++it) {
+        lanes::Double2 mid[3], fm[3];
+        #pragma GCC unroll 8
+        for (int p = 0; p < 3; ++p) mid[p] = 0.5 * (l[p] + h[p]);
+        chebyshevLanes<3>(d, mid, fm);
+        #pragma GCC unroll 8
+        for (int p = 0; p < 3; ++p) {
+            const auto same = (fm[p] < 0) == (fh[p] < 0);
+            h[p] = same ? mid[p] : h[p];
+            fh[p] = same ? fm[p] : fh[p];
+            l[p] = same ? l[p] : mid[p];
+        }
+    }
+    for (int c = 0; c < count; ++c)
+        roots[c] = std::acos(std::clamp(0.5 * (l[c / 2][c % 2] + h[c / 2][c % 2]), -1.0, 1.0));
     return count;
 }
 
@@ -195,15 +257,36 @@ float pushFrame(FrontEnd* fe, const int16_t pcm[kEncFrame]) {
         fe->dcIn = x;
         frame[i] = fe->dcOut;
     }
+    // The four bands' filters run side by side, one lane each; a section
+    // (transposed direct form II) is y = b0 x + s0, s0 = b1 x - a1 y + s1,
+    // s1 = b2 x - a2 y.
+    using Lanes = float __attribute__((vector_size(kVoicingBands * sizeof(float))));
+    static_assert(kVoicingBands == 4);
     const auto& filters = bandFilters();
-    for (int b = 0; b < kVoicingBands; ++b) {
-        float* h = fe->band[b];
-        std::memmove(h, h + kEncFrame, kKeep);
-        float* s0 = fe->bandMemory[b][0];
-        float* s1 = fe->bandMemory[b][1];
-        for (int i = 0; i < kEncFrame; ++i)
-            h[kEncHistory - kEncFrame + i] = runBiquad(filters[b][1], s1, runBiquad(filters[b][0], s0, frame[i]));
+    Lanes b0[2], b1[2], b2[2], a1[2], a2[2], s0[2], s1[2];
+    for (int st = 0; st < 2; ++st)
+        for (int b = 0; b < kVoicingBands; ++b) {
+            const Biquad& f = filters[b][st];
+            b0[st][b] = f.b0, b1[st][b] = f.b1, b2[st][b] = f.b2, a1[st][b] = f.a1, a2[st][b] = f.a2;
+            s0[st][b] = fe->bandMemory[b][st][0];
+            s1[st][b] = fe->bandMemory[b][st][1];
+        }
+    for (int b = 0; b < kVoicingBands; ++b) std::memmove(fe->band[b], fe->band[b] + kEncFrame, kKeep);
+    for (int i = 0; i < kEncFrame; ++i) {
+        Lanes x = Lanes{} + frame[i];
+        for (int st = 0; st < 2; ++st) {
+            const Lanes y = b0[st] * x + s0[st];
+            s0[st] = b1[st] * x - a1[st] * y + s1[st];
+            s1[st] = b2[st] * x - a2[st] * y;
+            x = y;
+        }
+        for (int b = 0; b < kVoicingBands; ++b) fe->band[b][kEncHistory - kEncFrame + i] = x[b];
     }
+    for (int st = 0; st < 2; ++st)
+        for (int b = 0; b < kVoicingBands; ++b) {
+            fe->bandMemory[b][st][0] = s0[st][b];
+            fe->bandMemory[b][st][1] = s1[st][b];
+        }
     return rmsOf(frame, kEncFrame);
 }
 
@@ -244,15 +327,25 @@ void initFrontEnd(FrontEnd* fe) {
 }
 
 bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]) {
-    float w[kEncHistory];
+    // Twelve zeros ahead of the windowed samples: the lags' sums can all
+    // start at sample 0 (a product with a zero adds nothing, exactly).
+    constexpr int kLead = 12;
+    float padded[kLead + kEncHistory] = {};
+    float* w = padded + kLead;
     n = std::clamp(n, 0, kEncHistory);
     const auto& table = hamming();
     for (int i = 0; i < n; ++i)
         w[i] = x[i] * (n == kEncLpcWindow ? table[i] : float(0.54 - 0.46 * std::cos(2 * kPi * i / (n - 1))));
+    // Lags 2g + 1 and 2g side by side, each summed in sample order.
+    lanes::Double2 sums[6] = {};
+    for (int i = 0; i < n; ++i) {
+        const lanes::Double2 wi = lanes::splat(w[i]);
+        #pragma GCC unroll 8
+        for (int g = 0; g < 6; ++g) sums[g] += wi * lanes::widen2(w + i - 2 * g - 1);
+    }
     double r[kLpcOrder + 1];
     for (int k = 0; k <= kLpcOrder; ++k) {
-        double s = 0;
-        for (int i = k; i < n; ++i) s += double(w[i]) * w[i - k];
+        const double s = sums[k / 2][1 - k % 2];
         const double lag = 2 * kPi * 60.0 * k / 8000.0;  // 60 Hz lag window: no razor-sharp poles
         r[k] = s * std::exp(-0.5 * lag * lag);
     }
@@ -310,8 +403,9 @@ float estimatePitch(const float* x, int n, float prevPeriod, float* correlation)
     const int coarse = coarseLag(y, n, prevPeriod);
     double r[kMaxLag + 2] = {};
     int best = std::max(kMinLag, coarse - 2);
-    for (int lag = std::max(kMinLag - 1, coarse - 3); lag <= std::min(kMaxLag + 1, coarse + 3); ++lag) {
-        r[lag] = correlationAt(y, n, span, lag);
+    const int from = std::max(kMinLag - 1, coarse - 3), to = std::min(kMaxLag + 1, coarse + 3);
+    correlations(y, n, span, from, to, r);
+    for (int lag = from; lag <= to; ++lag) {
         if (lag >= kMinLag && lag <= kMaxLag && std::abs(lag - coarse) <= 2 && r[lag] > r[best]) best = lag;
     }
     double frac = best;

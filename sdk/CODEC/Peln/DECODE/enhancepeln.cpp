@@ -43,27 +43,42 @@ void peakEnvelope(const float* power, float* env) {
 
 }  // namespace
 
-void enhancePeln(const float a[kLpcOrder], float voicing, float period, int harmonics, float amp[kMaxHarmonics],
-                 PelnState* st) {
-    const int count = std::min(harmonics, kMaxHarmonics);
-    if (count <= 0 || std::all_of(a, a + kLpcOrder, [](float c) { return c == 0.0f; })) return;
+bool enhancementEnvelope(const float a[kLpcOrder], PelnState* st) {
+    if (std::all_of(a, a + kLpcOrder, [](float c) { return c == 0.0f; })) return false;
     EnhanceState& enh = st->syn.enh;
-    const float* power = enh.power;
-    const float* env = enh.envelope;
     envelopePower(&st->fft, a, enh.re, enh.im, enh.power);
     peakEnvelope(enh.power, enh.envelope);
+    return true;
+}
 
+void enhancementGains(const EnhanceState& enh, float voicing, float period, int harmonics, double* gain) {
+    const int count = std::min(harmonics, kMaxHarmonics);
     const double gamma = voicing > 0.1f ? 0.3 : 0.25;
     const double spacing = 256.0 / period;
-    double before = 0.0, after = 0.00001;
     for (int h = 1; h <= count; ++h) {
         const int bin = std::clamp(int(h * spacing + 0.5), 0, kBins - 1);
-        before += amp[h - 1];
-        amp[h - 1] = float(amp[h - 1] * std::pow(std::sqrt(double(power[bin])) / env[bin], gamma));
-        after += amp[h - 1];
+        gain[h - 1] = std::pow(std::sqrt(double(enh.power[bin])) / enh.envelope[bin], gamma);
+    }
+}
+
+void applyEnhancement(const double* gain, int harmonics, float* amp) {
+    const int count = std::min(harmonics, kMaxHarmonics);
+    double before = 0.0, after = 0.00001;
+    for (int h = 0; h < count; ++h) {
+        before += amp[h];
+        amp[h] = float(amp[h] * gain[h]);
+        after += amp[h];
     }
     const double scale = before / after;
     for (int h = 0; h < count; ++h) amp[h] = float(amp[h] * scale);
+}
+
+void enhancePeln(const float a[kLpcOrder], float voicing, float period, int harmonics, float amp[kMaxHarmonics],
+                 PelnState* st) {
+    if (harmonics <= 0 || !enhancementEnvelope(a, st)) return;
+    double gain[kMaxHarmonics];
+    enhancementGains(st->syn.enh, voicing, period, harmonics, gain);
+    applyEnhancement(gain, harmonics, amp);
 }
 
 }  // namespace zef::peln

@@ -14,13 +14,16 @@ void lsp_to_lpcPeln(const float lsp[kLpcOrder], float a[kLpcOrder]) {
     const double pi = 3.141592653;
     double p[kLpcOrder + 2] = {1.0, 1.0};
     double q[kLpcOrder + 2] = {1.0, -1.0};
-    int degree[2] = {1, 1};
-    for (int k = 0; k < kLpcOrder; ++k) {
-        double* poly = (k % 2) ? q : p;
-        int& d = degree[k % 2];
-        const double c = -2.0 * std::cos(2.0 * pi * lsp[k] / 8000.0);
-        for (int i = d + 2; i >= 1; --i) poly[i] += c * poly[i - 1] + (i >= 2 ? poly[i - 2] : 0.0);
-        d += 2;
+    // Multiplying a polynomial of degree d by one factor; the two products
+    // are independent and grow by two degrees per pair of LSPs.
+    auto multiply = [](double* poly, int d, double c) {
+        for (int i = d + 2; i >= 2; --i) poly[i] += c * poly[i - 1] + poly[i - 2];
+        poly[1] += c * poly[0] + 0.0;
+    };
+    for (int k = 0; k < kLpcOrder; k += 2) {
+        const int d = k + 1;
+        multiply(p, d, -2.0 * std::cos(2.0 * pi * lsp[k] / 8000.0));
+        multiply(q, d, -2.0 * std::cos(2.0 * pi * lsp[k + 1] / 8000.0));
     }
     for (int k = 1; k <= kLpcOrder; ++k) a[k - 1] = float(-(p[k] + q[k]) / 2.0);
 }
@@ -50,16 +53,25 @@ void lpcsynPeln(const float segLsp[kLpcOrder], int16_t* out, float* excitation, 
     // output y overwrites the excitation e in place: y[m] = e[m] + sum a_k y[m - k].
     float* y = excitation;
     std::copy(filt->memory, filt->memory + kLpcOrder, y);
+    // The outputs as the sums read them (widened once, not ten times).
+    double past[kLpcOrder + kMaxOutput];
+    std::copy(y, y + kLpcOrder, past);
     const int subframes = int(K / 18.0 + 0.999999999);
     const int length = subframes ? K / subframes : 0;
     for (int j = 0, b = 0; j < subframes; ++j) {
         const int n = j < subframes - 1 ? length : K - b;
         subframeLsp(filt->prevLsp, segLsp, float((b + n * 0.5) / K), filt->lsp);
         lsp_to_lpcPeln(filt->lsp, filt->lpc);
+        double lpc[kLpcOrder];
+        std::copy(filt->lpc, filt->lpc + kLpcOrder, lpc);
         for (int m = kLpcOrder + b; m < kLpcOrder + b + n; ++m) {
+            // Oldest output first: the newest, just computed, comes in
+            // last, so the sum of the others does not wait for it.
             double acc = y[m];
-            for (int k = 1; k <= kLpcOrder; ++k) acc += double(filt->lpc[k - 1]) * y[m - k];
+#pragma GCC unroll 10
+            for (int k = kLpcOrder; k >= 1; --k) acc += lpc[k - 1] * past[m - k];
             y[m] = float(acc);
+            past[m] = y[m];
             out[m - kLpcOrder] = toPcm(y[m]);
         }
         b += n;

@@ -169,6 +169,14 @@ void InterpolateHarmonics(const float* curAmp, float curPeriod, const float* pre
 void lsp_to_lpcPeln(const float lsp[kLpcOrder], float a[kLpcOrder]);
 void enhancePeln(const float a[kLpcOrder], float voicing, float period, int harmonics, float amp[kMaxHarmonics],
                  PelnState* st);
+// enhancePeln's steps, for a model of the decoder that enhances several sets
+// of amplitudes with one predictor: the envelopes of `a` into st->syn.enh
+// (false, and nothing done, for an all-zero predictor; enh.re and enh.im
+// then hold the spectrum of 1, -a_1 .. -a_10), each harmonic's gain, and
+// the gains applied with the sum of the amplitudes kept.
+bool enhancementEnvelope(const float a[kLpcOrder], PelnState* st);
+void enhancementGains(const EnhanceState& enh, float voicing, float period, int harmonics, double* gain);
+void applyEnhancement(const double* gain, int harmonics, float* amp);
 void randGenPeln(float* out, int n, float seed);
 void uvsynPeln(PelnState* st);
 void vsynPeln(PelnState* st);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lanes.h"
 #include "peln.h"
 
 namespace zef::peln {
@@ -46,13 +47,28 @@ void shapeNoise(PelnState* st, float* x, int n) {
 
     float gain[kBins + 1] = {};
     const double P = syn.segPeriod;
+    // Band k runs from halfway below harmonic k + 1 to halfway above it.
+    auto bandStart = [P](int k) { return std::clamp(int((k + 0.5) * 256.0 / P + 0.5), 1, kBins); };
+    // The bins' magnitudes first, two at a time (square roots are exact
+    // to the last bit either way), then summed per band in bin order.
+    double binMagnitude[kBins + 2];
+    if (syn.voicedCount < syn.harmonics)
+        for (int b = bandStart(syn.voicedCount) & ~1; b < kBins; b += 2) {
+            const lanes::Double2 r = lanes::widen2(re + b), i = lanes::widen2(im + b);
+            const lanes::Double2 power = r * r + i * i;
+#if defined(__SSE2__)
+            const lanes::Double2 m = __builtin_ia32_sqrtpd(power);
+#else
+            const lanes::Double2 m = {std::sqrt(power[0]), std::sqrt(power[1])};
+#endif
+            binMagnitude[b] = m[0];
+            binMagnitude[b + 1] = m[1];
+        }
     double ampPower = 0.0;
     for (int k = syn.voicedCount; k < syn.harmonics; ++k) {
-        // Band k runs from halfway below harmonic k + 1 to halfway above it.
-        const int lo = std::clamp(int((k + 0.5) * 256.0 / P + 0.5), 1, kBins);
-        const int hi = std::clamp(int((k + 1.5) * 256.0 / P + 0.5), 1, kBins);
+        const int lo = bandStart(k), hi = bandStart(k + 1);
         double magnitude = 0.0;
-        for (int b = lo; b < hi; ++b) magnitude += std::sqrt(double(re[b]) * re[b] + double(im[b]) * im[b]);
+        for (int b = lo; b < hi; ++b) magnitude += binMagnitude[b];
         const float g = float(syn.segAmp[k] * (hi - lo) / (0.000001 + magnitude));
         for (int b = lo; b < hi; ++b) gain[b] = g;
         ampPower += double(syn.segAmp[k]) * syn.segAmp[k];

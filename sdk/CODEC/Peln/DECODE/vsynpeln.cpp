@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lanes.h"
 #include "peln.h"
 
 namespace zef::peln {
@@ -30,18 +31,52 @@ struct Track {
 };
 
 // Linear amplitude, linearly gliding frequency, and the leftover distance to
-// the target phase spread evenly over the K samples as a constant offset.
-void glide(const Track& t, int K, const VoicedState& vs, float* out) {
+// the target phase spread evenly over the K samples as a constant offset:
+// sample n is amp + ampStep n times the sine at start + step n + bend n^2
+// (table units).
+struct Glide {
+    double start, step, bend;
+    float amp, ampStep;
+};
+
+Glide glideOf(const Track& t, int K) {
     const double glideEnd = t.startPhase + t.fromOmega * K + (t.toOmega - t.fromOmega) * K / 2.0;
     double miss = t.targetPhase - glideEnd;
     miss -= kTwoPi * std::floor(miss * 0.159155 + 0.5);
-    const double start = reduced(t.startPhase * kTableUnits);
-    const double step = (t.fromOmega + miss / K) * kTableUnits;
-    const double bend = (t.toOmega - t.fromOmega) * kTableUnits / (2.0 * K);
-    const float ampStep = (t.toAmp - t.fromAmp) / float(K);
-    for (int n = 0; n < K; ++n) {
-        const double units = start + step * n + bend * vs.squares[n];
-        out[n] += (t.fromAmp + ampStep * float(n)) * sineAt(vs.cos_tablePeln, units);
+    return {reduced(t.startPhase * kTableUnits), (t.fromOmega + miss / K) * kTableUnits,
+            (t.toOmega - t.fromOmega) * kTableUnits / (2.0 * K), t.fromAmp, (t.toAmp - t.fromAmp) / float(K)};
+}
+
+// Samples n .. n + 3 of a glide, each lane with the arithmetic of one sample.
+lanes::Float4 glideBlock(const Glide& g, int n, const VoicedState& vs) {
+    using lanes::Double2;
+    const Double2 pair = {0.0, 1.0};
+    const lanes::Float4 quad = {0.0f, 1.0f, 2.0f, 3.0f};
+    const Double2 first = g.start + g.step * (double(n) + pair) + g.bend * lanes::widen2(vs.squares + n);
+    const Double2 second = g.start + g.step * (double(n + 2) + pair) + g.bend * lanes::widen2(vs.squares + n + 2);
+    const lanes::Int2 i0 = __builtin_convertvector(first, lanes::Int2) & (kSineSize - 1);
+    const lanes::Int2 i1 = __builtin_convertvector(second, lanes::Int2) & (kSineSize - 1);
+    const float* table = vs.cos_tablePeln;
+    const lanes::Float4 sine = {table[i0[0]], table[i0[1]], table[i1[0]], table[i1[1]]};
+    return (g.amp + g.ampStep * (float(n) + quad)) * sine;
+}
+
+float glideSample(const Glide& g, int n, const VoicedState& vs) {
+    const double units = g.start + g.step * n + g.bend * vs.squares[n];
+    return (g.amp + g.ampStep * float(n)) * sineAt(vs.cos_tablePeln, units);
+}
+
+// Adds `count` (1 or 2) glides to out, the first one first at every sample.
+void addGlides(const Glide* g, int count, int K, const VoicedState& vs, float* out) {
+    int n = 0;
+    for (; n + 4 <= K; n += 4) {
+        lanes::Float4 sum = lanes::load4(out + n) + glideBlock(g[0], n, vs);
+        if (count > 1) sum += glideBlock(g[1], n, vs);
+        lanes::store4(out + n, sum);
+    }
+    for (; n < K; ++n) {
+        out[n] += glideSample(g[0], n, vs);
+        if (count > 1) out[n] += glideSample(g[1], n, vs);
     }
 }
 
@@ -103,15 +138,20 @@ void vsynPeln(PelnState* st) {
     std::fill(vs.newTone, vs.newTone + newLength, 0.0f);
     const double jump = std::fabs(omega - vs.prevOmega);
     bool anySteady = false;
+    // Glides are added two at a time (in harmonic order at every sample).
+    Glide pending[2];
+    int waiting = 0;
     for (int k = 0; k < std::max(v, int(vs.prevCount)); ++k) {
         const Track t{vs.phase[k], target[k], (k + 1) * vs.prevOmega, (k + 1) * omega, vs.amp[k], amp[k]};
         if (jump >= 0.12 * omega || (k >= 10 && jump >= 0.025)) {
             steadyTones(t, oldLength, newLength, vs);
             anySteady = true;
         } else {
-            glide(t, K, vs, vs.voiced);
+            pending[waiting++] = glideOf(t, K);
+            if (waiting == 2) addGlides(pending, 2, K, vs, vs.voiced), waiting = 0;
         }
     }
+    if (waiting) addGlides(pending, 1, K, vs, vs.voiced);
     if (anySteady) crossfadeTones(vs, before, overlap, K, vs.voiced);
 
     // The excitation follows the filter memory slots of the work area.

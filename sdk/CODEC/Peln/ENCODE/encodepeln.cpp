@@ -1,11 +1,13 @@
 // Peln quantisation: the shared front end, the residual's spectrum round
 // each harmonic as a band shape searched in the class's three-stage book,
-// and the energy code from a model of the decoder's output level.
+// and the energy code from a model of the decoder's output level.  The
+// shape search itself is in shapesearch.cpp.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "codecs.h"
+#include "lanes.h"
 #include "pelnenc.h"
 #include "vectors.h"
 
@@ -86,34 +88,13 @@ void sampledShape(const float* mag, int count, float f0, const float* freq, int 
     for (int j = 0; j < B; ++j) bands[j] = sum > 0 ? float(bands[j] * B / sum) : 1.0f;
 }
 
-// How the decoder rebuilds harmonic amplitudes from band values: each
-// harmonic is a blend of at most two neighbouring bands (a straight line
-// from 0 Hz to the first band, between bands, and down to 0 at 4000 Hz
-// after the last).  Returns the first band; *w0, *w1 weigh it and the next.
-int bandBlend(const float* freq, int B, float f, float* w0, float* w1) {
-    const float first = freq[0], last = freq[B - 1];
-    *w1 = 0.0f;
-    if (f <= first) {
-        *w0 = f / first;
-        return 0;
-    }
-    if (f >= last) {
-        *w0 = std::max(0.0f, (4000.0f - f) / (4000.0f - last));
-        return B - 1;
-    }
-    int j = 1;
-    while (j < B - 1 && !(f < freq[j])) ++j;
-    *w1 = (f - freq[j - 1]) / (freq[j] - freq[j - 1]);
-    *w0 = 1.0f - *w1;
-    return j - 1;
-}
-
 // The decoder weighs each harmonic by how near it lies to a formant peak
-// (and renormalises the sum): divide that weight out beforehand.
-void undoEnhancement(PelnState* st, const float a[kLpcOrder], float voicing, float period, int count, float* mag) {
+// (and renormalises the sum): divide that weight out beforehand.  `gain`
+// is the decoder's enhancement of the frame, null when it has none.
+void undoEnhancement(const double* gain, int count, float* mag) {
     float weight[kMaxHarmonics];
     std::fill(weight, weight + kMaxHarmonics, 1.0f);
-    enhancePeln(a, Pv_Table[std::clamp(int(std::lround(voicing * 15)), 0, 15)], period, count, weight, st);
+    if (gain) applyEnhancement(gain, count, weight);
     double mean = 0;
     for (int h = 0; h < count; ++h) mean += mag[h] /= std::max(weight[h], 1e-3f);
     mean = count > 0 ? mean / count : 0.0;
@@ -151,63 +132,6 @@ void fittedShape(const ShapeFit& fit, float* bands) {
 
 }  // namespace
 
-void buildShapeFit(const float* mag, int count, float f0, const float* freq, int B, ShapeFit* fit) {
-    *fit = ShapeFit{};
-    fit->bands = B;
-    double mean = 0;
-    for (int h = 0; h < count; ++h) mean += mag[h];
-    mean = count > 0 ? mean / count : 0.0;
-    if (!(mean > 0)) return;
-    fit->harmonics = count;
-    for (int h = 0; h < count; ++h) {
-        float w0, w1;
-        const int j = bandBlend(freq, B, float(h + 1) * f0, &w0, &w1);
-        // Errors relative to each harmonic (near the log-spectral error),
-        // with a floor so that a near-empty harmonic does not dominate.
-        const double scale = 1.0 / (mag[h] + 0.1 * mean);
-        const double a0 = w0 * scale, a1 = w1 * scale;
-        fit->diag[j] += a0 * a0;
-        fit->target[j] += a0;
-        if (j + 1 < B) {
-            fit->diag[j + 1] += a1 * a1;
-            fit->off[j] += a0 * a1;
-            fit->target[j + 1] += a1;
-        }
-    }
-}
-
-double shapeScore(const ShapeFit& fit, const float* v) {
-    double vc = 0, vgv = 0;
-    for (int j = 0; j < fit.bands; ++j) {
-        vc += v[j] * fit.target[j];
-        vgv += fit.diag[j] * v[j] * v[j];
-        if (j + 1 < fit.bands) vgv += 2 * fit.off[j] * v[j] * v[j + 1];
-    }
-    return vc > 0 && vgv > 0 ? vc * vc / vgv : 0.0;
-}
-
-void quantiseShape(const ShapeFit& fit, int cls, const CodeRecord& code, int16_t stages[kShapeStages]) {
-    const int B = code.bandCount[cls];
-    const float* const* book = code.shapeBooks[cls];
-    double best = -1.0;
-    std::fill(stages, stages + kShapeStages, int16_t(0));
-    for (int i = 0; i < kShapeVectors; ++i)
-        for (int j = 0; j < kShapeVectors; ++j) {
-            float partial[kMaxBands];
-            for (int n = 0; n < B; ++n) partial[n] = book[0][i * B + n] + book[1][j * B + n];
-            for (int l = 0; l < kShapeVectors; ++l) {
-                float v[kMaxBands];
-                // Negative band values would be clipped where they are blended.
-                for (int n = 0; n < B; ++n) v[n] = std::max(0.0f, partial[n] + book[2][l * B + n]);
-                const double score = shapeScore(fit, v);
-                if (score > best) {
-                    best = score;
-                    stages[0] = int16_t(i), stages[1] = int16_t(j), stages[2] = int16_t(l);
-                }
-            }
-        }
-}
-
 namespace {
 
 // How far the decoder's harmonics reach above the class's top band
@@ -218,19 +142,33 @@ double topFall(double hz, float topHz) {
 
 // Predictor refitted to the envelope `power` raised by fall^-2 * lift.
 bool refitPredictor(const float power[kBins + 1], float topHz, double lift, float out[kLpcOrder]) {
-    static const auto cosines = [] {
-        struct { float c[kFft256Size]; } t{};
-        for (int i = 0; i < kFft256Size; ++i) t.c[i] = float(std::cos(2 * kPi * i / kFft256Size));
+    // r[k] sums p[b] cos(2 pi b k / 256) over the bins; the twelve lanes are
+    // r[0] .. r[10] and a spare, each summed in bin order as one at a time.
+    using lanes::Double2;
+    constexpr int kGroups = 6;
+    struct Basis {
+        Double2 c[kBins + 1][kGroups];  // cos(2 pi ((b * k) mod 256) / 256), rounded to float
+    };
+    static const Basis basis = [] {
+        Basis t{};
+        for (int b = 0; b <= kBins; ++b)
+            for (int k = 0; k <= kLpcOrder; ++k)
+                t.c[b][k / 2][k % 2] = double(float(std::cos(2 * kPi * ((b * k) % kFft256Size) / kFft256Size)));
         return t;
     }();
-    double r[kLpcOrder + 1] = {};
+    Double2 r[kGroups] = {};
     for (int b = 0; b <= kBins; ++b) {
         const double fall = topFall(b * kHzPerBin, topHz);
-        const double p = power[b] * std::pow(fall, -2.0 * lift) * (b == 0 || b == kBins ? 1.0 : 2.0);
-        for (int k = 0; k <= kLpcOrder; ++k) r[k] += p * cosines.c[(b * k) % kFft256Size];
+        // pow(1, y) is 1 for every y: only the bins above the top need it.
+        const double lifted = fall == 1.0 ? 1.0 : std::pow(fall, -2.0 * lift);
+        const Double2 p = lanes::splat(power[b] * lifted * (b == 0 || b == kBins ? 1.0 : 2.0));
+        #pragma GCC unroll 8
+        for (int g = 0; g < kGroups; ++g) r[g] += p * basis.c[b][g];
     }
-    r[0] *= 1.0001;
-    return orvo::lpcFromAutocorrelation(r, out);
+    double sums[kLpcOrder + 1];
+    for (int k = 0; k <= kLpcOrder; ++k) sums[k] = r[k / 2][k % 2];
+    sums[0] *= 1.0001;
+    return orvo::lpcFromAutocorrelation(sums, out);
 }
 
 // Share of the power above the top band frequency in a power spectrum,
@@ -267,7 +205,7 @@ void compensateTopFall(const Fft256Tables* fft, const float a[kLpcOrder], float 
         std::copy(trial, trial + kLpcOrder, out);
         return;
     }
-    if (decodedShare(a) >= wanted) return;
+    if (topShare(power, topHz, true) >= wanted) return;  // decodedShare(a)
     // The decoded share grows with the lift: bisect for the lift that meets it.
     double lo = 0.0, hi = 1.0;
     for (int step = 0; step < 6; ++step) {
@@ -281,9 +219,66 @@ void compensateTopFall(const Fft256Tables* fft, const float a[kLpcOrder], float 
     }
 }
 
-int chooseEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount], float level) {
+}  // namespace
+
+namespace {
+
+// What the decoder makes of a frame's predictor, pitch and voicing before
+// the shape and energy: the predictor's power response and its
+// enhancement of each harmonic.  The encoder needs it twice per frame, and
+// the two share one transform.
+struct DecoderView {
+    float power[kBins + 1];
+    double gain[kMaxHarmonics];
+    int harmonics;  // how many gains
+    bool enhanced;  // false: the decoder leaves the amplitudes alone
+};
+
+void viewDecoder(PelnState* st, const float a[kLpcOrder], float voicing, float period, int count, DecoderView* view) {
+    view->harmonics = count;
+    view->enhanced = count > 0 && enhancementEnvelope(a, st);
+    if (!view->enhanced) {
+        filterPower(&st->fft, a, view->power);
+        return;
+    }
+    // The envelope's transform is filterPower's (1, -a_1 .. -a_10) too.
+    const EnhanceState& enh = st->syn.enh;
+    for (int k = 0; k <= kBins; ++k)
+        view->power[k] = float(1.0 / std::max(double(enh.re[k]) * enh.re[k] + double(enh.im[k]) * enh.im[k], 1e-12));
+    enhancementGains(enh, voicing, period, count, view->gain);
+}
+
+// Parameters of the frame `codes` decodes to, with the energy at 1.
+int decodedFrame(PelnState* st, const uint8_t codes[kFieldCount], FrameParams* frame) {
+    *frame = FrameParams{};
+    int16_t lspCodes[kLpcOrder];
+    for (int k = 0; k < kLpcOrder; ++k) lspCodes[k] = codes[2 + k];
+    lspdiffdecode34Peln(lspCodes, frame->lsp);
+    const int code = std::min<int>(codes[0], kVoicingCodes - 1);
+    frame->voicing = Pv_Table[code];
+    frame->period = LutPitchPeln(codes[1]);
+    frame->energy = 1.0f;
+    CodeRecord& rec = st->code;  // only its shape codes are set here; nothing is decoded
+    for (int s = 0; s < kShapeStages; ++s) rec.shapeCodes[s] = codes[12 + s];
+    return UQFB_8kPeln(frame, &rec);
+}
+
+double powerPerEnergy(const DecoderView& view, FrameParams* frame, int N) {
+    if (view.enhanced) applyEnhancement(view.gain, std::min(N, view.harmonics), frame->amp);
+    const int voiced = std::min(N, int(N * frame->voicing + 0.5f));
+    double total = 0;
+    for (int k = 0; k < N; ++k) {
+        const double p = double(frame->amp[k]) * frame->amp[k] * powerAt(view.power, (k + 1) * 8000.0 / frame->period);
+        total += k < voiced ? kVoicedPower * p : p;
+    }
+    return total;
+}
+
+int chooseEnergy(PelnState* st, const DecoderView& view, const uint8_t codes[kFieldCount], float level) {
     if (level < orvo::kSilenceRms) return 0;
-    const double perEnergy = decodedPowerPerEnergy(enc, codes);
+    FrameParams frame;
+    const int N = decodedFrame(st, codes, &frame);
+    const double perEnergy = powerPerEnergy(view, &frame, N);
     if (!(perEnergy > 0)) return 0;
     return nearestEnergyCode(2.0 * std::log10(double(level)) - std::log10(perEnergy));
 }
@@ -292,30 +287,13 @@ int chooseEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount], float level
 
 double decodedPowerPerEnergy(PelnEncoder* enc, const uint8_t codes[kFieldCount]) {
     PelnState* st = pelnState(&enc->shadow);
-    FrameParams frame{};
-    int16_t lspCodes[kLpcOrder];
-    for (int k = 0; k < kLpcOrder; ++k) lspCodes[k] = codes[2 + k];
-    lspdiffdecode34Peln(lspCodes, frame.lsp);
+    FrameParams frame;
+    const int N = decodedFrame(st, codes, &frame);
     float a[kLpcOrder];
     lsp_to_lpcPeln(frame.lsp, a);
-    float power[kBins + 1];
-    filterPower(&st->fft, a, power);
-
-    const int code = std::min<int>(codes[0], kVoicingCodes - 1);
-    frame.voicing = Pv_Table[code];
-    frame.period = LutPitchPeln(codes[1]);
-    frame.energy = 1.0f;
-    CodeRecord& rec = st->code;  // only its shape codes are set here; nothing is decoded
-    for (int s = 0; s < kShapeStages; ++s) rec.shapeCodes[s] = codes[12 + s];
-    const int N = UQFB_8kPeln(&frame, &rec);
-    enhancePeln(a, frame.voicing, frame.period, N, frame.amp, st);
-    const int voiced = std::min(N, int(N * frame.voicing + 0.5f));
-    double total = 0;
-    for (int k = 0; k < N; ++k) {
-        const double p = double(frame.amp[k]) * frame.amp[k] * powerAt(power, (k + 1) * 8000.0 / frame.period);
-        total += k < voiced ? kVoicedPower * p : p;
-    }
-    return total;
+    DecoderView view;
+    viewDecoder(st, a, frame.voicing, frame.period, N, &view);
+    return powerPerEnergy(view, &frame, N);
 }
 
 void quantiseLspPeln(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
@@ -375,7 +353,10 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     float spectrum[kBins + 1], mag[kMaxHarmonics];
     residualSpectrum(&st->fft, enc->fe.history, sentLpc, spectrum);
     harmonicMagnitudes(spectrum, sentPeriod, N, mag);
-    undoEnhancement(st, sentLpc, frame.voicing, sentPeriod, N, mag);
+    // The decoder's view of the frame serves the shape and the energy.
+    DecoderView view;
+    viewDecoder(st, sentLpc, Pv_Table[voicing], sentPeriod, N, &view);
+    undoEnhancement(view.enhanced ? view.gain : nullptr, N, mag);
     const float f0 = 8000.0f / sentPeriod;
     const int B = st->code.bandCount[voicing];
     const float* freq = st->code.bandFreq[voicing];
@@ -391,7 +372,7 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     codes[1] = uint8_t(pitch);
     for (int k = 0; k < kLpcOrder; ++k) codes[2 + k] = uint8_t(lspCodes[k]);
     for (int s = 0; s < kShapeStages; ++s) codes[12 + s] = uint8_t(shape[s]);
-    codes[15] = uint8_t(chooseEnergy(enc, codes, an.level));
+    codes[15] = uint8_t(chooseEnergy(st, view, codes, an.level));
     if (info) {
         info->period = an.period;
         info->correlation = an.correlation;
