@@ -35,7 +35,7 @@ struct Running {
 };
 
 struct Tally {
-    const BatchSpec* spec;
+    const BatchPlan* plan;
     size_t total = 0, done = 0, failed = 0;
     bool terminal = false;
 
@@ -51,7 +51,7 @@ struct Tally {
     }
     void show() const {
         if (!terminal) return;
-        std::fprintf(stderr, "\r%s: %zu of %zu files, %zu failed", spec->tool, done, total, failed);
+        std::fprintf(stderr, "\r%s: %zu of %zu files, %zu failed", plan->tool, done, total, failed);
     }
 };
 
@@ -59,9 +59,9 @@ std::string shown(const std::string& name) { return printable(name); }
 
 // The failure of a child as one line: the last line it wrote, which names the
 // file, or what stopped it.
-std::string failureLine(const BatchSpec& spec, const Running& r, int status) {
+std::string failureLine(const BatchPlan& plan, const Running& r, int status) {
     if (WIFSIGNALED(status))
-        return std::string(spec.tool) + ": " + shown(r.job->in) + ": stopped by signal " +
+        return std::string(plan.tool) + ": " + shown(r.job->in) + ": stopped by signal " +
                std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
     std::string text = r.text;
     for (char& c : text)
@@ -69,25 +69,25 @@ std::string failureLine(const BatchSpec& spec, const Running& r, int status) {
     while (!text.empty() && text.back() == '\n') text.pop_back();
     size_t start = text.rfind('\n');
     std::string line = text.substr(start == std::string::npos ? 0 : start + 1);
-    if (line.empty()) line = std::string(spec.tool) + ": " + shown(r.job->in) + ": failed";
+    if (line.empty()) line = std::string(plan.tool) + ": " + shown(r.job->in) + ": failed";
     return line;
 }
 
 // The jobs of the inputs; the ones that cannot be run are failures already.
-std::vector<BatchJob> listJobs(const BatchSpec& spec, Tally& tally, std::vector<std::string>& failures) {
+std::vector<BatchJob> listJobs(const BatchPlan& plan, Tally& tally, std::vector<std::string>& failures) {
     std::vector<BatchJob> jobs;
-    const std::string tool = spec.tool;
+    const std::string tool = plan.tool;
     auto outName = [&](const fs::path& rel) {
-        fs::path p = fs::path(spec.outDir) / rel;
-        p.replace_extension(spec.outExtension);
+        fs::path p = fs::path(plan.outDir) / rel;
+        p.replace_extension(plan.outExtension);
         return p.string();
     };
-    for (const std::string& in : spec.inputs) {
+    for (const std::string& in : plan.inputs) {
         std::error_code ec;
         if (in == "-") {
             failures.push_back(tool + ": standard input cannot be one of several inputs");
         } else if (fs::is_directory(in, ec)) {
-            if (!spec.recursive) {
+            if (!plan.recursive) {
                 failures.push_back(tool + ": " + shown(in) + ": is a directory (-R takes the files in it)");
                 continue;
             }
@@ -95,7 +95,7 @@ std::vector<BatchJob> listJobs(const BatchSpec& spec, Tally& tally, std::vector<
             fs::recursive_directory_iterator it(in, fs::directory_options::skip_permission_denied, ec), end;
             if (ec) failures.push_back(tool + ": " + shown(in) + ": " + systemText(uint32_t(ec.value())));
             for (; !ec && it != end; it.increment(ec))
-                if (it->is_regular_file(ec) && spec.wanted(it->path().string())) files.push_back(it->path());
+                if (it->is_regular_file(ec) && plan.wanted(it->path().string())) files.push_back(it->path());
             std::sort(files.begin(), files.end());
             for (const fs::path& f : files) jobs.push_back({f.string(), outName(f.lexically_relative(in))});
         } else {
@@ -134,21 +134,21 @@ unsigned coreCount() {
     return n > 0 ? unsigned(n) : 1;
 }
 
-int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& one) {
+int runBatch(const BatchPlan& plan, const std::function<int(const BatchJob&)>& one) {
     Tally tally;
-    tally.spec = &spec;
-    tally.terminal = !spec.quiet && ::isatty(STDERR_FILENO);
+    tally.plan = &plan;
+    tally.terminal = !plan.quiet && ::isatty(STDERR_FILENO);
     std::error_code ec;
-    if (!fs::is_directory(spec.outDir, ec) && !fs::create_directories(spec.outDir, ec)) {
-        std::fprintf(stderr, "%s: %s: cannot make the output directory: %s\n", spec.tool, shown(spec.outDir).c_str(),
+    if (!fs::is_directory(plan.outDir, ec) && !fs::create_directories(plan.outDir, ec)) {
+        std::fprintf(stderr, "%s: %s: cannot make the output directory: %s\n", plan.tool, shown(plan.outDir).c_str(),
                      systemText(uint32_t(ec.value())).c_str());
         return 1;
     }
     std::vector<std::string> refused;
-    const std::vector<BatchJob> jobs = listJobs(spec, tally, refused);
+    const std::vector<BatchJob> jobs = listJobs(plan, tally, refused);
     for (const std::string& line : refused) tally.fail(line);
     if (tally.total == 0) {
-        std::fprintf(stderr, "%s: no input files\n", spec.tool);
+        std::fprintf(stderr, "%s: no input files\n", plan.tool);
         return 1;
     }
 
@@ -157,7 +157,7 @@ int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& o
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
-    const unsigned width = spec.jobs ? spec.jobs : coreCount();
+    const unsigned width = plan.jobs ? plan.jobs : coreCount();
     const pid_t parent = ::getpid();
     std::vector<Running> running;
     size_t next = 0;
@@ -166,7 +166,7 @@ int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& o
             const BatchJob& job = jobs[next++];
             int fds[2];
             if (::pipe2(fds, O_CLOEXEC) != 0) {
-                tally.fail(std::string(spec.tool) + ": " + shown(job.in) + ": " + systemText(uint32_t(errno)));
+                tally.fail(std::string(plan.tool) + ": " + shown(job.in) + ": " + systemText(uint32_t(errno)));
                 continue;
             }
             std::fflush(nullptr);
@@ -186,7 +186,7 @@ int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& o
             ::close(fds[1]);
             if (pid < 0) {
                 ::close(fds[0]);
-                tally.fail(std::string(spec.tool) + ": " + shown(job.in) + ": " + systemText(uint32_t(errno)));
+                tally.fail(std::string(plan.tool) + ": " + shown(job.in) + ": " + systemText(uint32_t(errno)));
                 continue;
             }
             running.push_back({pid, fds[0], {}, &job});
@@ -213,7 +213,7 @@ int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& o
                 ++tally.done;
                 tally.show();
             } else {
-                tally.fail(failureLine(spec, r, status));
+                tally.fail(failureLine(plan, r, status));
             }
             running.erase(running.begin() + long(i));
         }
@@ -229,14 +229,14 @@ int runBatch(const BatchSpec& spec, const std::function<int(const BatchJob&)>& o
     sigaction(SIGTERM, &oldTerm, nullptr);
     tally.clearLine();
     if (gStop) {
-        std::fprintf(stderr, "%s: interrupted: %zu of %zu files done, %zu failed\n", spec.tool,
+        std::fprintf(stderr, "%s: interrupted: %zu of %zu files done, %zu failed\n", plan.tool,
                      tally.done - tally.failed, tally.total, tally.failed);
         return 128 + gStop;
     }
     if (tally.failed)
-        std::fprintf(stderr, "%s: %zu of %zu files failed\n", spec.tool, tally.failed, tally.total);
-    else if (!spec.quiet)
-        std::fprintf(stderr, "%s: %zu file%s done\n", spec.tool, tally.total, tally.total == 1 ? "" : "s");
+        std::fprintf(stderr, "%s: %zu of %zu files failed\n", plan.tool, tally.failed, tally.total);
+    else if (!plan.quiet)
+        std::fprintf(stderr, "%s: %zu file%s done\n", plan.tool, tally.total, tally.total == 1 ? "" : "s");
     return tally.failed ? 1 : 0;
 }
 

@@ -375,23 +375,9 @@ int main(int argc, char** argv) {
     Options o = parse(argc, argv);
     if (!o.outDir) return decodeFile(o);
     if (o.format == Format::Sound && !o.sound) o.format = Format::Wave;
-    zeftool::BatchSpec spec;
-    spec.tool = "zefdec";
-    spec.inputs = o.inputs;
-    spec.outDir = o.outDir;
-    spec.recursive = o.recursive;
-    spec.outExtension = o.format == Format::Sound ? std::string(".") + o.sound->name
-                        : o.format == Format::Aiff ? ".aiff"
-                        : o.format == Format::Raw  ? ".raw"
-                                                   : ".wav";
-    spec.wanted = zefFileName;
-    spec.jobs = o.jobs;
-    spec.quiet = o.quiet;
-    return zeftool::runBatch(spec, [&](const zeftool::BatchJob& job) {
-        Options one = o;
-        one.in = job.in.c_str();
-        one.out = job.out.c_str();
-        one.quiet = true;
-        return decodeFile(one);
-    });
+    const std::string extension = o.format == Format::Sound ? std::string(".") + o.sound->name
+                                  : o.format == Format::Aiff ? ".aiff"
+                                  : o.format == Format::Raw  ? ".raw"
+                                                             : ".wav";
+    return zeftool::runBatchOf("zefdec", o, extension, zefFileName, decodeFile);
 }

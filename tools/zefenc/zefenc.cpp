@@ -308,20 +308,5 @@ int main(int argc, char** argv) {
     int rc = parse(argc, argv, o);
     if (rc >= 0) return rc;
     if (!o.outDir) return encodeFile(o);
-    zeftool::BatchSpec spec;
-    spec.tool = "zefenc";
-    spec.inputs = o.inputs;
-    spec.outDir = o.outDir;
-    spec.recursive = o.recursive;
-    spec.outExtension = ".zef";
-    spec.wanted = soundFileName;
-    spec.jobs = o.jobs;
-    spec.quiet = o.quiet;
-    return zeftool::runBatch(spec, [&](const zeftool::BatchJob& job) {
-        Options one = o;
-        one.in = job.in.c_str();
-        one.out = job.out.c_str();
-        one.quiet = true;
-        return encodeFile(one);
-    });
+    return zeftool::runBatchOf("zefenc", o, ".zef", soundFileName, encodeFile);
 }
