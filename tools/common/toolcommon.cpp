@@ -133,4 +133,19 @@ bool refuseOutputOverInput(const char* tool, const char* output, std::initialize
     return false;
 }
 
+uint16_t startLibrary() {
+    ZEF_STARTUP startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.wSize = ZEF_STARTUP_SIZE;
+    return zefStartup(&startup);
+}
+
+KELVANE_DATA freshControl() {
+    KELVANE_DATA kd;
+    std::memset(&kd, 0, sizeof kd);
+    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
+    kd.fWarpedLengthFactor = 1.0f;
+    return kd;
+}
+
 }  // namespace zeftool

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <string>
 
+#include "mirlane.h"
+
 namespace zeftool {
 
 // `text` with control characters shown escaped ("\e[2J" instead of the
@@ -30,5 +32,12 @@ void reportLibraryError(const char* tool, const char* file, const char* what, co
 // True, after saying so, when `output` is the same file as one of `inputs`
 // (whatever the spelling: ./.., hard or symbolic links).  "-" is no file.
 bool refuseOutputOverInput(const char* tool, const char* output, std::initializer_list<const char*> inputs);
+
+// Starts the library, so that it knows its Guisettes: 0 or its error.
+uint16_t startLibrary();
+
+// A control structure as a caller fills it: zeroed, the current form,
+// normal length.
+KELVANE_DATA freshControl();
 
 }  // namespace zeftool

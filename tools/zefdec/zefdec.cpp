@@ -289,14 +289,9 @@ int decodeFile(const Options& o) {
     uint32_t inFormat = inputFormat(o.in, &packet);
 
     // Started, the library knows its Guisettes, so a file's voice effect plays.
-    ZEF_STARTUP startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.wSize = ZEF_STARTUP_SIZE;
-    zefStartup(&startup);
+    zeftool::startLibrary();
 
-    KELVANE_DATA kd;
-    std::memset(&kd, 0, sizeof kd);
-    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
+    KELVANE_DATA kd = zeftool::freshControl();
     if (packet.empty()) {
         kd.dwInputType = inFormat | ZEFTYPE_LOCATION_FILE | ZEFTYPE_QUALIFIER_ZEF;
         kd.lpInputLocation = const_cast<char*>(o.in);

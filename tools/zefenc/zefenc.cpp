@@ -197,10 +197,7 @@ bool isCodedSpeech(const std::vector<uint8_t>& data) {
     if (!startsWith(data, "RIFF")) return false;
     ZEF_FILE_INFO info;
     std::memset(&info, 0, sizeof info);
-    KELVANE_DATA kd;
-    std::memset(&kd, 0, sizeof kd);
-    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
-    kd.fWarpedLengthFactor = 1.0f;
+    KELVANE_DATA kd = zeftool::freshControl();
     kd.dwInputType = ZEFTYPE_FORMAT_WAVE | ZEFTYPE_LOCATION_BUFFER | ZEFTYPE_QUALIFIER_ZEF;
     kd.lpInputLocation = const_cast<uint8_t*>(data.data());
     kd.dwInputSize = uint32_t(data.size());
@@ -233,9 +230,7 @@ void describeInput(const Input& in, KELVANE_DATA& kd) {
 
 uint16_t encode(const Options& o, Input& in, Progress& p, KELVANE_DATA& kd, uint32_t outputLocation,
                 void* output, uint32_t outputSize) {
-    std::memset(&kd, 0, sizeof kd);
-    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
-    kd.fWarpedLengthFactor = 1.0f;
+    kd = zeftool::freshControl();
     describeInput(in, kd);
     kd.dwOutputType = (o.raw ? ZEFTYPE_FORMAT_RAW : ZEFTYPE_FORMAT_WAVE) | outputLocation | ZEFTYPE_QUALIFIER_ZEF;
     kd.lpOutputLocation = output;
@@ -263,10 +258,7 @@ int encodeFile(const Options& o) {
     zeftool::RawFormat raw{o.rate, o.bits};
     const bool opened = in.sound.open(o.in, o.rawGiven || rawByName(o.in) ? &raw : nullptr);
     // Started, the library knows its Guisettes, so --guisette finds its preset.
-    ZEF_STARTUP startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.wSize = ZEF_STARTUP_SIZE;
-    zefStartup(&startup);
+    zeftool::startLibrary();
     struct Shutdown {
         ~Shutdown() { zefShutdown(); }
     } shutdown;

@@ -185,10 +185,7 @@ void catchInterrupts() {
 }
 
 bool startLibrary() {
-    ZEF_STARTUP startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.wSize = ZEF_STARTUP_SIZE;
-    if (uint16_t err = zefStartup(&startup)) {
+    if (uint16_t err = zeftool::startLibrary()) {
         reportError("the library did not start", err, 0);
         return false;
     }

@@ -148,14 +148,8 @@ int main(int argc, char** argv) {
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &sa, nullptr);
 
-    ZEF_STARTUP startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.wSize = ZEF_STARTUP_SIZE;
-    zefStartup(&startup);
-    KELVANE_DATA kd;
-    std::memset(&kd, 0, sizeof kd);
-    kd.wSizeOfKelvaneData = KELVANE_DATA_VERSION_MARK;
-    kd.fWarpedLengthFactor = 1.0f;
+    zeftool::startLibrary();
+    KELVANE_DATA kd = zeftool::freshControl();
     kd.dwInputType = ZEFTYPE_FORMAT_RAW | ZEFTYPE_LOCATION_SOUND;
     kd.dwInputSamplingRate = o.rate;
     kd.wInputBytesPerSample = 2;
