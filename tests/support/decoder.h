@@ -2,6 +2,8 @@
 // by hand as the engine sets it up, frame codes, and pseudo-speech codes.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -107,6 +109,12 @@ public:
         return Samples(out_.begin(), out_.begin() + cb_.wOutputSamples);
     }
     Samples decode(const Frame& f) { return setCodes(f), call(); }
+    // The parameters the unpacking step alone makes of a frame's codes.
+    const auto& unpack(const Frame& f) {
+        setCodes(f);
+        EXPECT_EQ(Codec::unpack(&cb_), 0u);
+        return state().frame;
+    }
     // As a session decodes: a new frame only when the decoder asks for one.
     Samples decodeAll(const std::vector<Frame>& frames) {
         Samples all;

@@ -16,25 +16,18 @@ namespace {
 const double kPi = 3.14159265358979323846;
 Frame voicedF(uint8_t pitch, uint8_t energy = 30) { return voiced<Orvo>(pitch, energy); }
 
-// Parameters after unPackOrvo alone.
-const orvo::FrameParams& unpack(D& d, const Frame& f) {
-    d.setCodes(f);
-    EXPECT_EQ(zef::unPackOrvo(&d.cb()), 0u);
-    return d.state().frame;
-}
-
 TEST(OrvoUnpack, PitchAndEnergyCodesAfterTheFadeIn) {
     D d;
     for (int i = 1; i <= 8; ++i)  // the stream fades in over six frames
-        EXPECT_NEAR(unpack(d, voicedF(60)).gain, Orvo::amplitude(30) * std::min(i, 6) / 6.0, 1e-3) << i;
+        EXPECT_NEAR(d.unpack(voicedF(60)).gain, Orvo::amplitude(30) * std::min(i, 6) / 6.0, 1e-3) << i;
     for (int code = 0; code < 256; ++code) {
         Frame f = unvoiced<Orvo>();
         f.pitch = uint8_t(code);
-        EXPECT_NEAR(unpack(d, f).period, periodOf(code), 1e-3) << code;
+        EXPECT_NEAR(d.unpack(f).period, periodOf(code), 1e-3) << code;
     }
     double previous = 0.0;
     for (int code : {0, 1, 2, 30, 63}) {  // code 0 is the quietest of all
-        const double gain = unpack(d, voicedF(60, uint8_t(code))).gain;
+        const double gain = d.unpack(voicedF(60, uint8_t(code))).gain;
         EXPECT_NEAR(gain, Orvo::amplitude(code), 1e-4 * gain) << code;
         EXPECT_GT(gain, previous) << code;
         EXPECT_EQ(d.cb().bFrameLevel, 4 * code);
@@ -46,18 +39,18 @@ TEST(OrvoUnpack, TopLspIsCappedAndPitchShiftStaysInRange) {
     D d;
     Frame f;
     f.lsp = {7, 15, 15, 15, 15, 15, 7, 7, 7, 7};  // sums far beyond 3900 Hz
-    const float* lsp = unpack(d, f).lsp;
+    const float* lsp = d.unpack(f).lsp;
     EXPECT_FLOAT_EQ(lsp[9], 3900.0f);
     for (int k = 1; k < 10; ++k) EXPECT_LE(lsp[k - 1], lsp[k] - 40.0f + 1e-3f) << k;
     f.lsp = {4, 11, 7, 7, 6, 7, 3, 4, 2, 4};  // LSP 9 sums to 3928.5: only it moves
-    EXPECT_NEAR(unpack(d, f).lsp[8], 3551.9f, 0.1f);
+    EXPECT_NEAR(d.unpack(f).lsp[8], 3551.9f, 0.1f);
     d.cb().fRelPitch = 12.0f;  // pitch shift: voiced frames only, and within 16 .. 125
-    EXPECT_NEAR(unpack(d, voicedF(60)).period, periodOf(60) / 2.0, 1e-3);
-    EXPECT_FLOAT_EQ(unpack(d, voicedF(240)).period, 16.0f);
-    EXPECT_NEAR(unpack(d, unvoiced<Orvo>()).period, periodOf(60), 1e-3);
+    EXPECT_NEAR(d.unpack(voicedF(60)).period, periodOf(60) / 2.0, 1e-3);
+    EXPECT_FLOAT_EQ(d.unpack(voicedF(240)).period, 16.0f);
+    EXPECT_NEAR(d.unpack(unvoiced<Orvo>()).period, periodOf(60), 1e-3);
     d.cb().wUseAbsPitch = 1;
     d.cb().fAbsPitch = 100.0f;
-    for (int code : {0, 90, 255}) EXPECT_FLOAT_EQ(unpack(d, voicedF(uint8_t(code))).period, 80.0f);
+    for (int code : {0, 90, 255}) EXPECT_FLOAT_EQ(d.unpack(voicedF(uint8_t(code))).period, 80.0f);
     d.cb().fAbsPitch = NAN;
     EXPECT_FLOAT_EQ(orvo::PitchShift8k(100.0f, &d.cb()), 125.0f);
 }
@@ -65,19 +58,19 @@ TEST(OrvoUnpack, TopLspIsCappedAndPitchShiftStaysInRange) {
 // Silence fill: the last LSPs (45 Hz apart) at the quietest gain taught; then a fade-in.
 TEST(OrvoSilenceFill, UsesWhatUnvoicedFramesTaught) {
     D d;
-    for (int i = 0; i < 100; ++i) unpack(d, unvoiced<Orvo>(uint8_t(i == 57 ? 12 : 20 + i % 20)));
+    for (int i = 0; i < 100; ++i) d.unpack(unvoiced<Orvo>(uint8_t(i == 57 ? 12 : 20 + i % 20)));
     const float background = d.state().code.backgroundLsp[0];
     EXPECT_NEAR(background, 300.0 * std::pow(0.97, 100) + 364.16 * (1.0 - std::pow(0.97, 100)), 0.1);
     Frame last = voicedF(60, 45);
     last.lsp = {};  // LSPs 0 and 1 only 42 Hz apart
-    const float spoken0 = unpack(d, last).lsp[0];
+    const float spoken0 = d.unpack(last).lsp[0];
     EXPECT_EQ(d.state().code.backgroundLsp[0], background);  // voiced frames teach nothing
     d.cb().wSilenceFill = 1;
-    const orvo::FrameParams& p = unpack(d, last);
+    const orvo::FrameParams& p = d.unpack(last);
     EXPECT_NEAR(p.gain, Orvo::amplitude(12), 1e-3);
     EXPECT_FLOAT_EQ(p.lsp[1], spoken0 + 45.0f);
     d.cb().wSilenceFill = 0;
-    EXPECT_NEAR(unpack(d, voicedF(60, 30)).gain, Orvo::amplitude(30) / 6.0, 1e-3);
+    EXPECT_NEAR(d.unpack(voicedF(60, 30)).gain, Orvo::amplitude(30) / 6.0, 1e-3);
 }
 
 TEST(OrvoGeometry, LengthsFollowTheWarpAndCrossfadesAddToOne) {

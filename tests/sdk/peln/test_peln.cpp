@@ -14,18 +14,12 @@ namespace {
 
 Frame voicedF(uint8_t pitch, uint8_t energy = 20) { return voiced<Peln>(pitch, energy); }
 
-const peln::FrameParams& unpack(D& d, const Frame& f) {
-    d.setCodes(f);
-    EXPECT_EQ(zef::unPackPeln(&d.cb()), 0u);
-    return d.state().frame;
-}
-
 TEST(PelnUnpack, PitchEnergyAndLspCodes) {
     D d;
     for (int code = 0; code < 256; ++code) {
         Frame f = unvoiced<Peln>(uint8_t(code % 32));  // unvoiced: no pitch shift involved
         f.pitch = uint8_t(code);
-        const peln::FrameParams& p = unpack(d, f);
+        const peln::FrameParams& p = d.unpack(f);
         EXPECT_NEAR(p.period, periodOf(code), 1e-4) << code;
         EXPECT_NEAR(p.energy, Peln::amplitude(code % 32) * Peln::amplitude(code % 32), 1e-5 * p.energy) << code;
         EXPECT_EQ(d.cb().bFrameLevel, 4 * (code % 32));
@@ -35,7 +29,7 @@ TEST(PelnUnpack, PitchEnergyAndLspCodes) {
     }
     Frame f;
     f.lsp = {31, 31, 31, 31, 15, 15, 15, 7, 7, 7};  // far beyond 4000 Hz
-    const float* lsp = unpack(d, f).lsp;
+    const float* lsp = d.unpack(f).lsp;
     EXPECT_EQ(lsp[9], 3900.0f);
     for (int k = 0; k < 9; ++k) EXPECT_LE(lsp[k], lsp[k + 1] - 40.0f + 1e-3f) << k;
 }
@@ -48,7 +42,7 @@ TEST(PelnUnpack, AmplitudesCarryTheEnergy) {
     for (int i = 0; i < 200; ++i) {
         const Frame f{uint8_t(rng.below(16)), uint8_t(rng.below(256)), uint8_t(rng.below(32)), Peln::kFlatLsp,
                       {uint8_t(rng.below(8)), uint8_t(rng.below(8)), uint8_t(rng.below(8))}};
-        const peln::FrameParams& p = unpack(d, f);
+        const peln::FrameParams& p = d.unpack(f);
         const int N = peln::harmonicCountPeln(float(periodOf(f.pitch)));
         const double total = 0.5 * std::sqrt(0.65 * p.energy * N);
         EXPECT_NEAR(std::accumulate(p.amp, p.amp + N, 0.0), total, 2e-5 * total) << i;
@@ -70,20 +64,20 @@ TEST(PelnSilence, FillUsesWhatUnvoicedFramesTaughtThenFadesIn) {
     D d;
     Frame quiet = unvoiced<Peln>(5);
     quiet.lsp = {};
-    const peln::FrameParams& p = unpack(d, quiet);
+    const peln::FrameParams& p = d.unpack(quiet);
     const float quietEnergy = p.energy;
     float expected[10];
     for (int k = 0; k < 10; ++k) expected[k] = float(0.03 * p.lsp[k] + 0.97 * (300.0 + 400.0 * k));
     for (int k = 1; k < 10; ++k) expected[k] = std::max(expected[k], expected[k - 1] + 45.0f);
-    unpack(d, voicedF(60, 31));  // voiced frames teach nothing
+    d.unpack(voicedF(60, 31));  // voiced frames teach nothing
     d.cb().wSilenceFill = 1;
-    unpack(d, quiet);
+    d.unpack(quiet);
     EXPECT_EQ(p.energy, quietEnergy);
     for (int k = 0; k < 10; ++k) EXPECT_NEAR(p.lsp[k], expected[k], 1e-3) << k;
     d.cb().wSilenceFill = 0;
     D reference;
-    const float full = unpack(reference, voicedF(90, 25)).amp[3];
-    for (int i = 1; i <= 7; ++i) EXPECT_NEAR(unpack(d, voicedF(90, 25)).amp[3], full * std::min(i, 6) / 6.0f, 1e-4 * full) << i;
+    const float full = reference.unpack(voicedF(90, 25)).amp[3];
+    for (int i = 1; i <= 7; ++i) EXPECT_NEAR(d.unpack(voicedF(90, 25)).amp[3], full * std::min(i, 6) / 6.0f, 1e-4 * full) << i;
 }
 
 // Segment L, overlap O, the noise run L + O + 1 and output count K under warp;
