@@ -46,6 +46,20 @@ void initFft256(Fft256Tables* t) {
         }
 }
 
+// x[b] = x[a] - x[b] * w and x[a] = x[a] + x[b] * w, four points at a time,
+// with the product's real part re*wr - im*wi and imaginary part
+// re*wi + im*wr, in that order.  The weight is one for all lanes (a float)
+// or one per lane.
+template <class Weight>
+static void butterfly(Lanes& ar, Lanes& ai, Lanes& br, Lanes& bi, Weight wr, Weight wi) {
+    const Lanes tr = br * wr - bi * wi;
+    const Lanes ti = br * wi + bi * wr;
+    br = ar - tr;
+    bi = ai - ti;
+    ar += tr;
+    ai += ti;
+}
+
 // Radix 2, decimation in time.  Every butterfly is
 //     t = x[b] * w,  x[b] = x[a] - t,  x[a] = x[a] + t
 // with t's real part re*wr - im*wi and imaginary part re*wi + im*wr, in
@@ -68,23 +82,9 @@ void fft256(const Fft256Tables* t, float* re, float* im) {
             xr[n] = load4(inRe + from);
             xi[n] = load4(inIm + from);
         }
-        for (int a = 0; a < 4; a += 2) {
-            const Lanes tr = xr[a + 1] * w1r - xi[a + 1] * w1i;
-            const Lanes ti = xr[a + 1] * w1i + xi[a + 1] * w1r;
-            xr[a + 1] = xr[a] - tr;
-            xi[a + 1] = xi[a] - ti;
-            xr[a] += tr;
-            xi[a] += ti;
-        }
-        for (int a = 0; a < 2; ++a) {
-            const float wr = a ? w2r : w1r, wi = a ? w2i : w1i;
-            const Lanes tr = xr[a + 2] * wr - xi[a + 2] * wi;
-            const Lanes ti = xr[a + 2] * wi + xi[a + 2] * wr;
-            xr[a + 2] = xr[a] - tr;
-            xi[a + 2] = xi[a] - ti;
-            xr[a] += tr;
-            xi[a] += ti;
-        }
+        for (int a = 0; a < 4; a += 2) butterfly(xr[a], xi[a], xr[a + 1], xi[a + 1], w1r, w1i);
+        for (int a = 0; a < 2; ++a)
+            butterfly(xr[a], xi[a], xr[a + 2], xi[a + 2], a ? w2r : w1r, a ? w2i : w1i);
         transpose(xr);
         transpose(xi);
         for (int k = 0; k < 4; ++k) {
@@ -98,14 +98,12 @@ void fft256(const Fft256Tables* t, float* re, float* im) {
         for (int start = 0; start < kFft256Size; start += 2 * half)
             for (int j = 0; j < half; j += 4) {
                 const int a = start + j, b = a + half;
-                const Lanes ar = load4(re + a), ai = load4(im + a), br = load4(re + b), bi = load4(im + b);
-                const Lanes cr = load4(wr + j), ci = load4(wi + j);
-                const Lanes tr = br * cr - bi * ci;
-                const Lanes ti = br * ci + bi * cr;
-                store4(re + b, ar - tr);
-                store4(im + b, ai - ti);
-                store4(re + a, ar + tr);
-                store4(im + a, ai + ti);
+                Lanes ar = load4(re + a), ai = load4(im + a), br = load4(re + b), bi = load4(im + b);
+                butterfly(ar, ai, br, bi, load4(wr + j), load4(wi + j));
+                store4(re + b, br);
+                store4(im + b, bi);
+                store4(re + a, ar);
+                store4(im + a, ai);
             }
     }
 }
