@@ -7,6 +7,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -674,6 +675,18 @@ void Player::logWritten(const Span& span, int bytes) {
     }
 }
 
+// The decoder reads a little ahead of the sound it hands out (a frame begun
+// in one buffer ends in the next), so a place found in proportion within a
+// buffer may lie up to a frame past the sound heard: one frame block back,
+// a little is heard twice and nothing is lost.
+long Player::backOneBlock(long place) const {
+    if (auto* zef = dynamic_cast<ZefFile*>(audioFile))
+        return std::max(place - long(zef->getFrameBlock()), zef->getFirstFramePos());
+    if (auto* buf = dynamic_cast<ZefBuf*>(audioFile))
+        return std::max(place - long(buf->getFrameBlock()), buf->getFirstFramePos());
+    return place;
+}
+
 // Places the decoder at the sound the listener heard last, from the
 // device's count of samples played: within the buffer that was playing, in
 // proportion. True when everything written was heard and it was the end.
@@ -695,6 +708,7 @@ bool Player::resumeWhereHeard() {
     }
     written.clear();
     if (allHeard && decodedAll) return true;
+    if (!allHeard) place = backOneBlock(place);
     trace("resuming at %ld", place);
     audioFile->setReadLocation(place);
     moreData = 1;

@@ -195,6 +195,7 @@ private:
     long decodePosition();
     int readInto(char* buffer, Span* span);
     void logWritten(const Span& span, int bytes);
+    long backOneBlock(long place) const;
     bool resumeWhereHeard();
     void nameWindow();
     void installKeys();

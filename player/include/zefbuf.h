@@ -38,6 +38,7 @@ public:
     int readNetStreamSegment(char* out, int n);
 
     unsigned short getFrameBlock() const { return frameBlock; }
+    long getFirstFramePos() const { return long(headerSize); }  // where the coded frames start
     long getReceived() const { return received; }
     const char* getData() const { return data; }
 

@@ -37,6 +37,7 @@ public:
     static long IntelToSparc(unsigned long v);
 
     unsigned short getFrameBlock() const { return frameBlock; }
+    long getFirstFramePos() const { return long(headerSize); }  // where the coded frames start
     unsigned short getRefillLevel() const { return refillLevel; }
     unsigned short getLowLevel() const { return lowLevel; }
     long getReadPos() const { return readPos; }
