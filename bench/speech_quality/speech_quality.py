@@ -3,7 +3,9 @@
 
 Every 8 kHz 16-bit mono WAVE file of a directory is coded and decoded by each
 codec; an outside quality measure compares each decoded file with its original
-and this script averages its figures.  Standard library only; see README.md.
+and this script averages its figures.  With --devset, every condition of one
+half of the development set (make_devset.py) is run the same way, each input
+measured against its reference.  Standard library only; see README.md.
 """
 
 import argparse
@@ -14,6 +16,7 @@ import os
 import re
 import resource
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -27,6 +30,10 @@ QUALITY_LINE = re.compile(r"MCD\s+([-\d.naif]+)\s+dB\s+LSD\s+([-\d.naif]+)\s+dB\
 # distances, and our encoders should run at least this many times real time.
 PEERS = {"orvo": "c2-2400", "peln": "c2-3200"}
 SPEED_TARGET = 200.0
+# Conditions of the development set in the order they are shown; others follow
+# in name order.
+CONDITION_ORDER = ["clean", "rumble", "dc", "babble20", "babble10", "pink20", "pink10", "mp3",
+                   "level-40", "level-26", "level-6", "clipped", "rate16k", "rate48k"]
 
 
 class ToolError(Exception):
@@ -83,6 +90,56 @@ def read_decoded(path):
     return samples
 
 
+def read_ref(path):
+    """Samples of an 8 kHz mono reference in 16-bit units: 16-bit PCM or 32-bit
+    float WAVE (1.0 = 32768; the clipped condition's references pass full
+    scale).  Returns (samples, None) or (None, reason)."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        return None, str(e)
+    if len(data) < 12 or data[:4] != b"RIFF" or data[8:12] != b"WAVE":
+        return None, "not a WAVE file"
+    fmt = body = None
+    pos = 12
+    while pos + 8 <= len(data):
+        chunk, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
+        if chunk == b"fmt ":
+            fmt = data[pos + 8:pos + 8 + size]
+        elif chunk == b"data":
+            body = data[pos + 8:pos + 8 + size]
+            break
+        pos += 8 + size + (size & 1)
+    if fmt is None or len(fmt) < 16 or body is None:
+        return None, "no fmt or data chunk"
+    tag, channels, rate, _, _, bits = struct.unpack("<HHIIHH", fmt[:16])
+    if tag == 0xFFFE and len(fmt) >= 26:
+        tag = struct.unpack("<H", fmt[24:26])[0]
+    if (rate, channels) != (RATE, 1):
+        return None, f"{rate} Hz, {channels} channel(s)"
+    if (tag, bits) == (1, 16):
+        samples = array.array("h")
+    elif (tag, bits) == (3, 32):
+        samples = array.array("f")
+    else:
+        return None, f"format {tag}, {bits}-bit (16-bit PCM or 32-bit float only)"
+    samples.frombytes(body[: len(body) // samples.itemsize * samples.itemsize])
+    if sys.byteorder == "big":
+        samples.byteswap()
+    if samples.typecode == "f":
+        samples = array.array("d", (v * 32768.0 for v in samples))
+    return samples, None
+
+
+def write_scaled(path, samples, gain):
+    """A 16-bit 8 kHz WAVE copy of samples times gain (within 16 bits)."""
+    out = array.array("h", (max(-32768, min(32767, round(v * gain))) for v in samples))
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1), w.setsampwidth(2), w.setframerate(RATE)
+        w.writeframes(out.tobytes() if sys.byteorder == "little" else _swapped(out))
+
+
 def level_db(samples):
     """RMS level in dB of the 20 ms blocks within 35 dB of the loudest one:
     the active speech, so that trailing silence does not count."""
@@ -122,24 +179,33 @@ def codec2_codec(mode, c2enc, c2dec):
     return Codec(f"c2-{mode}", enc, dec, (".c2", ".raw"))
 
 
-def code(codec, ref_wav, ref_raw, seconds, work):
+def code(codec, input_wav, input_raw, seconds, work):
     """Encodes (timed) and decodes one file; returns the decoded file's path."""
-    stem = os.path.join(work, codec.name + "-" + os.path.splitext(os.path.basename(ref_wav))[0])
+    stem = os.path.join(work, codec.name + "-" + os.path.splitext(os.path.basename(input_wav))[0])
     coded, decoded = stem + codec.suffix[0], stem + codec.suffix[1]
-    cpu = run(codec.encode(ref_wav, ref_raw, coded), timed=True)
+    cpu = run(codec.encode(input_wav, input_raw, coded), timed=True)
     run(codec.decode(coded, decoded))
     codec.encode_cpu += cpu
     codec.encoded_seconds += seconds
     return decoded
 
 
-def quality(python, speechq, ref_wav, ref_level, decoded):
-    """The measure's figures and the level difference: (mcd, lsd, lag, level dB)."""
-    out = run([python, speechq, ref_wav, decoded])
+def quality(python, speechq, item, decoded):
+    """The measure's figures and the level difference: (mcd, lsd, lag, level dB).
+    A reference beyond 16 bits (clipped condition) is measured as 16-bit copies
+    of it and of the decoded file, both scaled by the same gain: the distances
+    compare spectra in dB, so a common gain leaves them as they are."""
+    samples = read_decoded(decoded)
+    ref, dec = item.ref, decoded
+    if item.gain is not None:
+        ref = item.measure_ref
+        dec = os.path.splitext(decoded)[0] + "-scaled.wav"
+        write_scaled(dec, samples, item.gain)
+    out = run([python, speechq, ref, dec])
     m = QUALITY_LINE.search(out)
     if not m:
         raise ToolError(f"quality measure printed no figures: {out.strip()[:120]!r}")
-    level = level_db(read_decoded(decoded)) - ref_level
+    level = level_db(samples) - item.ref_level
     return float(m.group(1)), float(m.group(2)), int(m.group(3)), level
 
 
@@ -184,7 +250,13 @@ def find_tool(given, *candidates):
 
 def parse_args():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("speech_dir", help="directory of 8 kHz 16-bit mono WAVE files")
+    p.add_argument("speech_dir", nargs="?", help="directory of 8 kHz 16-bit mono WAVE files")
+    p.add_argument("--devset", metavar="DIR",
+                   help="one half of the development set (make_devset.py OUT makes OUT/tune and "
+                        "OUT/report): every condition directory under it, each input measured "
+                        "against ref/ of the same name")
+    p.add_argument("--conditions", metavar="A,B,...",
+                   help="with --devset: only these conditions (default every one)")
     p.add_argument("--measure", required=True, metavar="SPEECHQ",
                    help="quality measure: a program run as 'SPEECHQ REF.wav DEC' that prints "
                         "'MCD x dB  LSD y dB  lag n ...'")
@@ -198,7 +270,12 @@ def parse_args():
                    help="quality measures run side by side (default %(default)s)")
     p.add_argument("--per-file", action="store_true", help="also print every file's figures")
     p.add_argument("--keep", metavar="DIR", help="keep coded and decoded files in DIR")
-    return p.parse_args()
+    args = p.parse_args()
+    if bool(args.speech_dir) == bool(args.devset):
+        p.error("give either SPEECH_DIR or --devset DIR")
+    if args.conditions and not args.devset:
+        p.error("--conditions goes with --devset")
+    return args
 
 
 def make_codecs(args):
@@ -222,7 +299,28 @@ def make_codecs(args):
 
 
 def to_raw(sox, wav, raw):
-    run([sox, wav, "-t", "raw", "-r", str(RATE), "-b", "16", "-e", "signed", "-c", "1", raw])
+    # -R -D: no dither when the rate changes, so that runs repeat.
+    run([sox, "-R", "-D", wav, "-t", "raw", "-r", str(RATE), "-b", "16", "-e", "signed", "-c", "1", raw])
+
+
+class Item:
+    """One file to code: the input the codecs are given and the reference the
+    decoded file is measured against (the same file outside the dev set)."""
+
+    def __init__(self, name, input_path, ref_path, ref_samples):
+        self.name, self.input, self.ref, self.samples = name, input_path, ref_path, ref_samples
+        self.ref_level = level_db(ref_samples)
+        self.seconds = len(ref_samples) / RATE
+        self.gain = self.measure_ref = None
+
+    def prepare(self, work):
+        """A float reference gets a 16-bit copy for the measure, scaled down if
+        it does not fit 16 bits."""
+        if self.samples.typecode != "h":
+            peak = max((abs(v) for v in self.samples), default=0)
+            self.gain = min(1.0, 32767.0 / peak) if peak > 0 else 1.0
+            self.measure_ref = os.path.join(work, "ref-" + self.name)
+            write_scaled(self.measure_ref, self.samples, self.gain)
 
 
 def main():
@@ -233,71 +331,201 @@ def main():
         sys.exit("speech_quality: --jobs must be at least 1")
     if not find_tool(args.python):
         sys.exit(f"speech_quality: no interpreter {args.python}")
-    try:
-        names = sorted(n for n in os.listdir(args.speech_dir) if n.lower().endswith(".wav"))
-    except OSError as e:
-        sys.exit(f"speech_quality: {e}")
-    codecs, sox = make_codecs(args)
     work = args.keep or tempfile.mkdtemp(prefix="speechq-")
     os.makedirs(work, exist_ok=True)
     try:
-        speech = evaluate(args, names, codecs, sox, work)
-        report(args, codecs, speech, work)
+        if args.devset:
+            devset(args, work)
+            return
+        try:
+            names = sorted(n for n in os.listdir(args.speech_dir) if n.lower().endswith(".wav"))
+        except OSError as e:
+            sys.exit(f"speech_quality: {e}")
+        items, skipped = [], []
+        for name in names:
+            path = os.path.join(args.speech_dir, name)
+            samples, why = read_speech(path)
+            if samples is None or not samples:
+                skipped.append((name, why or "no samples"))
+            else:
+                items.append(Item(name, path, path, samples))
+        for name, why in skipped:
+            print(f"skipped {name}: {why}")
+        if not items:
+            sys.exit(f"speech_quality: no 8 kHz 16-bit mono WAVE files in {args.speech_dir}")
+        codecs, sox = make_codecs(args)
+        evaluate(args, items, codecs, sox, work)
+        report(args, codecs, [i.samples for i in items], work)
     finally:
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
 
 
-def evaluate(args, names, codecs, sox, work):
+def evaluate(args, items, codecs, sox, work):
     """Codes every file one after the other (the encoders' CPU time is taken
     per child, so nothing else may run meanwhile), then measures the decoded
     files, --jobs at a time."""
-    speech, skipped, pending = [], [], []
-    for name in names:
-        path = os.path.join(args.speech_dir, name)
-        samples, why = read_speech(path)
-        if samples is None or not samples:
-            skipped.append((name, why or "no samples"))
-            continue
-        speech.append(samples)
-        raw = os.path.join(work, "ref.raw")
+    pending = []
+    for n, item in enumerate(items, 1):
+        item.prepare(work)
+        raw = os.path.join(work, "input.raw")
         if sox:
-            to_raw(sox, path, raw)
-        ref_level, seconds = level_db(samples), len(samples) / RATE
+            to_raw(sox, item.input, raw)
         for c in codecs:
             if c.unavailable:
                 continue
             try:
-                pending.append((c, path, ref_level, code(c, path, raw, seconds, work)))
+                pending.append((c, item, code(c, item.input, raw, item.seconds, work)))
             except ToolError as e:
                 # An encoder that fails on the very first file is not there yet
                 # (Peln before its encoder lands): report it, do not stop.
                 if c.encoded_seconds == 0 and not c.failures:
                     c.unavailable = str(e)
                 else:
-                    c.failures.append((name, str(e)))
-        progress(f"coded {len(speech)}/{len(names)}")
-    for name, why in skipped:
-        print(f"skipped {name}: {why}")
-    if not speech:
-        sys.exit(f"speech_quality: no 8 kHz 16-bit mono WAVE files in {args.speech_dir}")
+                    c.failures.append((item.name, str(e)))
+        progress(f"coded {n}/{len(items)}")
 
-    def one(item):
-        c, path, ref_level, decoded = item
+    def one(job):
+        c, item, decoded = job
         try:
-            return c, path, quality(args.python, args.measure, path, ref_level, decoded), None
+            return c, item, quality(args.python, args.measure, item, decoded), None
         except ToolError as e:
-            return c, path, None, str(e)
+            return c, item, None, str(e)
 
     with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
-        for n, (c, path, figures, error) in enumerate(pool.map(one, pending), 1):
+        for n, (c, item, figures, error) in enumerate(pool.map(one, pending), 1):
             if figures:
-                c.results.append((os.path.basename(path),) + figures)
+                c.results.append((item.name,) + figures)
             else:
-                c.failures.append((os.path.basename(path), error))
+                c.failures.append((item.name, error))
             progress(f"measured {n}/{len(pending)}")
     progress(None)
-    return speech
+
+
+def devset_conditions(args):
+    """(condition, directory) of the half, in the usual order."""
+    try:
+        found = sorted(n for n in os.listdir(args.devset)
+                       if os.path.isdir(os.path.join(args.devset, n, "ref")))
+    except OSError as e:
+        sys.exit(f"speech_quality: {e}")
+    if args.conditions:
+        wanted = [c for c in args.conditions.split(",") if c]
+        missing = [c for c in wanted if c not in found]
+        if missing:
+            sys.exit(f"speech_quality: no condition {', '.join(missing)} under {args.devset} "
+                     f"(there are: {', '.join(found) or 'none'})")
+        found = wanted
+    else:
+        rank = {c: i for i, c in enumerate(CONDITION_ORDER)}
+        found.sort(key=lambda c: (rank.get(c, len(rank)), c))
+    if not found:
+        sys.exit(f"speech_quality: no condition directories (with ref/) under {args.devset}")
+    return [(c, os.path.join(args.devset, c)) for c in found]
+
+
+def devset_items(directory):
+    items, skipped = [], []
+    for name in sorted(n for n in os.listdir(directory) if n.lower().endswith(".wav")):
+        path, ref = os.path.join(directory, name), os.path.join(directory, "ref", name)
+        if not os.path.isfile(path):
+            continue
+        samples, why = read_ref(ref) if os.path.isfile(ref) else (None, "no ref/" + name)
+        if samples is None or not samples:
+            skipped.append((name, f"reference: {why or 'no samples'}"))
+        else:
+            items.append(Item(name, path, ref, samples))
+    return items, skipped
+
+
+def devset(args, work):
+    """Every condition of one half: one row per condition, then the verdicts."""
+    rows, files, seconds, totals = [], None, None, {}
+    for condition, directory in devset_conditions(args):
+        items, skipped = devset_items(directory)
+        for name, why in skipped:
+            print(f"skipped {condition}/{name}: {why}")
+        if not items:
+            print(f"skipped {condition}: no inputs with references")
+            continue
+        progress(f"{condition}:")
+        codecs, sox = make_codecs(args)
+        cwork = os.path.join(work, condition)
+        os.makedirs(cwork, exist_ok=True)
+        evaluate(args, items, codecs, sox, cwork)
+        rows.append((condition, len(items), codecs))
+        files = len(items) if files is None else files
+        seconds = sum(i.seconds for i in items) if seconds is None else seconds
+        for c in codecs:
+            t = totals.setdefault(c.name, [0.0, 0.0])
+            t[0] += c.encoded_seconds
+            t[1] += c.encode_cpu
+        if args.per_file:
+            print(f"\n{condition}:", end="")
+            per_file(codecs)
+    if not rows:
+        sys.exit(f"speech_quality: nothing to measure under {args.devset}")
+    devset_report(args, rows, files, seconds, totals)
+
+
+def verdict(a, b):
+    """Whether codec a is at least as good as codec b on both distances."""
+    if not a or not b or a.unavailable or b.unavailable or not a.results or not b.results:
+        return "-", None
+    worse = [label for i, label in ((1, "MCD"), (2, "LSD"))
+             if mean(r[i] for r in a.results) > mean(r[i] for r in b.results)]
+    if not worse:
+        return "meets", True
+    return "MISSES " + ("both" if len(worse) == 2 else worse[0]), False
+
+
+def devset_report(args, rows, files, seconds, totals):
+    names = [c.name for c in rows[0][2]]
+    checks = [(n, p) for n, p in PEERS.items() if n in names and p in names]
+    if "orvo" in names and "peln" in names:
+        checks.append(("peln", "orvo"))
+    print(f"{files} recordings, {seconds:.1f} s of speech per condition, from {args.devset}")
+    print("MCD / LSD dB against the reference (lower is better); "
+          "verdicts: at least as good on both distances")
+    print(f"{'condition':<11}" + "".join(f"{n:>14}" for n in names)
+          + "".join(f"{a + '<=' + b:>{max(14, len(a + b) + 4)}}" for a, b in checks))
+    score = {check: 0 for check in checks}
+    failures = []
+    for condition, count, codecs in rows:
+        by = {c.name: c for c in codecs}
+        line = f"{condition:<11}"
+        for c in codecs:
+            if c.unavailable or not c.results:
+                cell = "unavailable"
+            else:
+                cell = f"{mean(r[1] for r in c.results):.2f}/{mean(r[2] for r in c.results):5.2f}"
+                if len(c.results) < count:
+                    cell += "*"
+            line += f"{cell:>14}"
+            failures += [(condition, c.name, name, why) for name, why in c.failures]
+            if c.unavailable:
+                failures.append((condition, c.name, "", c.unavailable))
+        for a, b in checks:
+            text, ok = verdict(by[a], by[b])
+            score[a, b] += bool(ok)
+            line += f"{text:>{max(14, len(a + b) + 4)}}"
+        print(line)
+    print("\nlevel dB: decoded minus reference, active speech")
+    print(f"{'condition':<11}" + "".join(f"{n:>10}" for n in names))
+    for condition, count, codecs in rows:
+        print(f"{condition:<11}" + "".join(
+            f"{mean(r[4] for r in c.results):>+10.2f}" if c.results else f"{'-':>10}" for c in codecs))
+    if failures:
+        print("\n* failed files:")
+        for condition, codec, name, why in failures:
+            print(f"  {condition} {codec}{' ' + name if name else ''}: {why}")
+    print()
+    for (a, b), n in score.items():
+        ok = "meets" if n == len(rows) else "MISSES"
+        print(f"{a} <= {b} on both distances in {n} of {len(rows)} conditions: {ok} the target")
+    speeds = [f"{n} {t[0] / t[1]:.0f}" for n, t in totals.items() if t[1] > 0]
+    if speeds:
+        print("encoding, x real time over every condition (with process start-up): " + ", ".join(speeds))
 
 
 def progress(text):
