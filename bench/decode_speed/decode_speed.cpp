@@ -1,9 +1,9 @@
-// decode_speed: how fast the library decodes Orvo speech, against Debian's
-// codec2 decoder (c2dec 2400) on the same duration of speech, measured in
-// the same run; the peak memory of a decoding session; and a check that
-// decoding allocates nothing per frame.
+// decode_speed: how fast the library decodes Orvo and Peln speech, against
+// Debian's codec2 decoder (c2dec 2400 and 3200) on the same duration of
+// speech, in pairs measured in turn in the same run; the peak memory of a
+// decoding session; and a check that decoding allocates nothing per frame.
 //
-//   decode_speed [--minutes N] [--speech-dir DIR] [--keep DIR]
+//   decode_speed [--minutes N] [--runs N] [--speech-dir DIR] [--keep DIR]
 //
 // See bench/README.md for what is measured and how.
 #include <fcntl.h>
@@ -24,6 +24,8 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "malloc_count.h"
@@ -351,15 +353,18 @@ int main(int argc, char** argv) {
         return decodeSession(argv[2], uint32_t(std::atoi(argv[3])), uint16_t(std::atoi(argv[4])));
 
     double minutes = 10;
+    int runs = 5;
     std::string speechDir, keep;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--minutes" && i + 1 < argc) minutes = std::atof(argv[++i]);
+        else if (a == "--runs" && i + 1 < argc) runs = std::atoi(argv[++i]);
         else if (a == "--speech-dir" && i + 1 < argc) speechDir = argv[++i];
         else if (a == "--keep" && i + 1 < argc) keep = argv[++i];
-        else fail("usage: decode_speed [--minutes N] [--speech-dir DIR] [--keep DIR]");
+        else fail("usage: decode_speed [--minutes N] [--runs N] [--speech-dir DIR] [--keep DIR]");
     }
     if (!(minutes >= 1)) fail("--minutes must be at least 1");
+    if (runs < 1 || runs > 99) fail("--runs must be 1 to 99");
 
     const char* base = std::getenv("TMPDIR");
     std::string templ = std::string(base && *base ? base : "/tmp") + "/decode_speed_XXXXXX";
@@ -378,51 +383,74 @@ int main(int argc, char** argv) {
     writeFile(tmp / "speech_peln.wav", zeftest::zefWave(zeftest::peln(), pelnFrames(speech)));
 
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    Child lib = run({self, "--session", (tmp / "speech.wav").string(), "8000", "2"}, tmp / "session.txt");
-    if (lib.status != 0) fail("the decoding session failed");
-    auto m = keyValues(lib.out);
-    Child lib44 = run({self, "--session", (tmp / "speech_guisette.wav").string(), "44100", "1"}, tmp / "session44.txt");
-    if (lib44.status != 0) fail("the 44100 Hz decoding session failed");
-    auto m44 = keyValues(lib44.out);
-
-    Child peln = run({self, "--session", (tmp / "speech_peln.wav").string(), "8000", "2"}, tmp / "session_peln.txt");
-    if (peln.status != 0) fail("the Peln decoding session failed");
-    auto mp = keyValues(peln.out);
-
     const fs::path raw = speechRaw(speechFiles(speechDir, tmp), seconds, tmp);
     shell("c2enc 2400 " + quoted(raw.string()) + " " + quoted((tmp / "speech.c2").string()) + " 2>/dev/null");
-    Child c2 = run({"c2dec", "2400", (tmp / "speech.c2").string(), (tmp / "c2dec.raw").string()}, tmp / "c2dec.txt", true);
-    if (c2.status != 0) fail("c2dec failed");
-    const double c2Seconds = double(fs::file_size(tmp / "c2dec.raw")) / 16000.0;
     shell("c2enc 3200 " + quoted(raw.string()) + " " + quoted((tmp / "speech3200.c2").string()) + " 2>/dev/null");
-    Child c3 = run({"c2dec", "3200", (tmp / "speech3200.c2").string(), (tmp / "c2dec3200.raw").string()},
-                   tmp / "c2dec3200.txt", true);
-    if (c3.status != 0) fail("c2dec 3200 failed");
-    const double c3Seconds = double(fs::file_size(tmp / "c2dec3200.raw")) / 16000.0;
+
+    // Each decoder in turn with its codec2 peer, `runs` times: the medians,
+    // and the median of the ratios pair by pair (a busy machine slows both
+    // of a pair alike).
+    auto session = [&](const char* image, const char* rate, const char* bytes, const char* report) {
+        Child c = run({self, "--session", (tmp / image).string(), rate, bytes}, tmp / report);
+        if (c.status != 0) fail(std::string("the decoding session of ") + image + " failed");
+        return keyValues(c.out);
+    };
+    auto peer = [&](const char* mode, const char* coded, const char* decoded, const char* report) {
+        Child c = run({"c2dec", mode, (tmp / coded).string(), (tmp / decoded).string()}, tmp / report, true);
+        if (c.status != 0) fail(std::string("c2dec ") + mode + " failed");
+        return std::make_pair(c.cpu, double(fs::file_size(tmp / decoded)) / 16000.0);
+    };
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2.0;
+    };
+    struct Pairs {
+        std::vector<double> ours, peer, ratio;  // CPU seconds, and speed ratio ours / peer
+        double oursSeconds = 0, peerSeconds = 0;
+    };
+    std::map<std::string, double> m, mp;
+    Pairs orvo, peln;
+    for (int r = 0; r < runs; ++r) {
+        const auto lib = session("speech.wav", "8000", "2", "session.txt");
+        const auto [c2Cpu, c2Seconds] = peer("2400", "speech.c2", "c2dec.raw", "c2dec.txt");
+        const auto lp = session("speech_peln.wav", "8000", "2", "session_peln.txt");
+        const auto [c3Cpu, c3Seconds] = peer("3200", "speech3200.c2", "c2dec3200.raw", "c2dec3200.txt");
+        if (r == 0) m = lib, mp = lp;
+        for (auto [pairs, ours, peerCpu, peerSeconds] :
+             {std::tuple{&orvo, lib, c2Cpu, c2Seconds}, std::tuple{&peln, lp, c3Cpu, c3Seconds}}) {
+            pairs->oursSeconds = ours.at("samples") / 8000.0, pairs->peerSeconds = peerSeconds;
+            pairs->ours.push_back(ours.at("cpu"));
+            pairs->peer.push_back(peerCpu);
+            pairs->ratio.push_back((pairs->oursSeconds / ours.at("cpu")) / (peerSeconds / peerCpu));
+        }
+    }
+    auto m44 = session("speech_guisette.wav", "44100", "1", "session44.txt");
 
     const double libSeconds = m["samples"] / 8000.0;
-    const double libSpeed = libSeconds / m["cpu"], c2Speed = c2Seconds / c2.cpu;
-    std::printf("decode_speed: %.1f s of speech for each decoder (%zu Orvo frames, %s)\n", libSeconds, frames,
-                speechDir.empty() ? "codec2 input spoken by espeak-ng" : ("codec2 input from " + speechDir).c_str());
+    std::printf("decode_speed: %.1f s of speech for each decoder (%zu Orvo frames, %s), median of %d pairs\n",
+                libSeconds, frames,
+                speechDir.empty() ? "codec2 input spoken by espeak-ng" : ("codec2 input from " + speechDir).c_str(),
+                runs);
     auto label = [](const char* text) { std::printf("  %-42s", text); };
-    label("mirlane Orvo, 8000 Hz 16-bit, streaming:");
-    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", m["cpu"], libSpeed);
-    label("codec2 c2dec 2400:");
-    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", c2.cpu, c2Speed);
-    label("speed ratio mirlane / codec2:");
-    std::printf("%8.2f\n", libSpeed / c2Speed);
-    const double pelnSpeed = mp["samples"] / 8000.0 / mp["cpu"], c3Speed = c3Seconds / c3.cpu;
-    label("mirlane Peln, 8000 Hz 16-bit, streaming:");
-    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", mp["cpu"], pelnSpeed);
-    label("codec2 c2dec 3200:");
-    std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", c3.cpu, c3Speed);
-    label("speed ratio mirlane Peln / codec2 3200:");
-    std::printf("%8.2f\n", pelnSpeed / c3Speed);
+    auto speeds = [&](const Pairs& p, const char* ours, const char* theirs, const char* ratio) {
+        const double a = median(p.ours), b = median(p.peer);
+        label(ours);
+        std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", a, p.oursSeconds / a);
+        label(theirs);
+        std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", b, p.peerSeconds / b);
+        label(ratio);
+        const auto [low, high] = std::minmax_element(p.ratio.begin(), p.ratio.end());
+        std::printf("%8.2f  (pairs from %.2f to %.2f)\n", median(p.ratio), *low, *high);
+    };
+    speeds(orvo, "mirlane Orvo, 8000 Hz 16-bit, streaming:", "codec2 c2dec 2400:", "speed ratio mirlane / codec2:");
+    speeds(peln, "mirlane Peln, 8000 Hz 16-bit, streaming:", "codec2 c2dec 3200:",
+           "speed ratio mirlane Peln / codec2 3200:");
     label("mirlane Orvo, 44100 Hz 8-bit + Guisette:");
     std::printf("%8.3f CPU s  %6.0f s of speech per CPU second\n", m44["cpu"], m44["samples"] / 44100.0 / m44["cpu"]);
     label("peak heap held by a session:");
-    std::printf("%8.1f KiB at 8000 Hz, %.1f KiB at 44100 Hz (%.0f bytes left after free)\n",
-                m["session_heap_peak"] / 1024.0, m44["session_heap_peak"] / 1024.0, m["session_heap_left"]);
+    std::printf("%8.1f KiB at 8000 Hz, %.1f KiB at 44100 Hz, %.1f KiB for Peln (%.0f bytes left after free)\n",
+                m["session_heap_peak"] / 1024.0, m44["session_heap_peak"] / 1024.0, mp["session_heap_peak"] / 1024.0,
+                m["session_heap_left"] + mp["session_heap_left"]);
     label("decoding process VmHWM:");
     std::printf("%8.0f KiB (%.0f KiB before the session)\n", m["hwm_after"], m["hwm_before"]);
     label("allocation calls of a whole session:");

@@ -2,7 +2,9 @@
 // warp and their interpolation, the output blocks and the excitation.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <numeric>
+#include <random>
 
 #include "decoder.h"
 
@@ -181,6 +183,166 @@ TEST(PelnExcitation, VoicedSegmentsMakeNoNoiseUnvoicedOnesNoTones) {
     for (int k = 0; k < t.harmonics; ++k) harmonics += double(t.segAmp[k]) * t.segAmp[k];
     EXPECT_NEAR(run / (t.L + t.prevO + 1), harmonics, 1e-3 * harmonics);
     EXPECT_GT(rms(x), 10.0);
+}
+
+// Each voiced harmonic glides linearly in amplitude and frequency from the
+// previous call's to this one's and lands on its target phase; after a
+// large jump the old tone runs alone before the overlap, the new one after.
+TEST(PelnExcitation, OscillatorsFollowTheirGlidesAndTones) {
+    const struct { double fromPeriod, toPeriod; bool glide; } cases[] = {{80.0, 78.0, true}, {100.0, 60.0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.fromPeriod << " -> " << c.toPeriod);
+        D d;
+        peln::PelnState& st = d.state();
+        peln::SynthState& syn = st.syn;
+        peln::VoicedState& vs = syn.voi;
+        const double twoPi = 2.0 * 3.14159265358979323846, from = twoPi / c.fromPeriod, to = twoPi / c.toPeriod;
+        const int K = syn.outCount = 180, M = syn.harmonics = 24, v = syn.voicedCount = 24;
+        syn.segPeriod = float(c.toPeriod);
+        vs.prevOmega = from, vs.prevCount = int16_t(v);
+        std::mt19937 rng(5);
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        double start[peln::kMaxHarmonics];
+        for (int k = 0; k < M; ++k) {
+            vs.phase[k] = start[k] = twoPi * unit(rng);
+            vs.amp[k] = float(100.0 + 900.0 * unit(rng));
+            syn.segAmp[k] = float(100.0 + 900.0 * unit(rng));
+        }
+        std::fill(syn.uv.out, syn.uv.out + K, 0.0f);
+        float oldAmp[peln::kMaxHarmonics];
+        std::copy(vs.amp, vs.amp + M, oldAmp);
+        peln::vsynPeln(&st);
+        double total = 0.0;
+        for (int k = 0; k < M; ++k) total += oldAmp[k] + syn.segAmp[k];
+        // Sample n of harmonic k + 1; vs.phase now holds the targets (within a turn).
+        auto glide = [&](int k, int n) {
+            double miss = vs.phase[k] - (start[k] + (k + 1) * (from + to) / 2.0 * K);
+            miss -= twoPi * std::floor(miss / twoPi + 0.5);
+            const double phase = start[k] + ((k + 1) * from + miss / K) * n + (k + 1) * (to - from) / (2.0 * K) * n * n;
+            return (oldAmp[k] + (syn.segAmp[k] - oldAmp[k]) * n / double(K)) * std::sin(phase);
+        };
+        const int before = (syn.prevL - syn.prevO) >> 1, newStart = before + syn.prevO;
+        auto tone = [&](int k, int n) {
+            return n < before ? oldAmp[k] * std::sin(start[k] + (k + 1) * from * n)
+                              : syn.segAmp[k] * std::sin(vs.phase[k] - (k + 1) * to * (K - n));
+        };
+        for (int n = 0; n < K; ++n) {
+            if (!c.glide && n >= before && n < newStart) continue;  // the crossfade
+            double expected = 0.0;
+            for (int k = 0; k < M; ++k) expected += c.glide ? glide(k, n) : tone(k, n);
+            ASSERT_NEAR(vs.voiced[n], expected, 1e-4 * total) << n;
+        }
+    }
+}
+
+// The oscillators start afresh from exact phases every call: a steady vowel
+// keeps its level and pitch however long it plays (here a minute).
+TEST(PelnExcitation, LongSteadyVowelKeepsItsLevelAndPitch) {
+    D d;
+    const Samples x = d.steady(voicedF(100), 2700);
+    const size_t second = 8000, last = x.size() - second;
+    const Samples first(x.begin() + second, x.begin() + 2 * second), end(x.begin() + long(last), x.end());
+    EXPECT_NEAR(20.0 * std::log10(rms(end) / rms(first)), 0.0, 0.05);
+    EXPECT_NEAR(measuredPeriod(x, last, 2000), periodOf(100), 0.01 * periodOf(100));
+    const peln::VoicedState& vs = d.state().syn.voi;
+    EXPECT_TRUE(std::all_of(vs.phase, vs.phase + peln::kMaxHarmonics, [](double p) { return p >= 0.0 && p < 6.3; }));
+}
+
+// The quick arithmetic against the plain one it replaces: the four-lane
+// noise generator, the real transforms against fft256, the enhancement
+// against the encoder's model of it, the two-at-a-time synthesis filter
+// against its direct form.
+TEST(PelnQuickPaths, MatchThePlainArithmetic) {
+    std::mt19937 rng(11);
+    for (const float seed : {0.0f, 1.0f, -32767.2f, 40000.0f, 12345.0f})
+        for (const int n : {1, 7, 8, 9, 251}) {
+            float x[256];
+            peln::randGenPeln(x, n, seed);
+            auto s = uint16_t(int64_t(std::trunc(double(seed) + 0.5)) & 0xffff);
+            for (int i = 0; i < n; ++i) {
+                s = uint16_t(15621u * s + 1u);
+                ASSERT_EQ(x[i], float(int(s) - 32768)) << seed << " " << n << " " << i;
+            }
+        }
+
+    D d;
+    peln::PelnState& st = d.state();
+    std::normal_distribution<float> gauss(0.0f, 1000.0f);
+    for (int trial = 0; trial < 20; ++trial) {
+        float x[256] = {}, re[256], im[256] = {}, X[129], Y[129], back[256];
+        for (int i = 3; i < 250; ++i) x[i] = gauss(rng);
+        std::copy(x, x + 256, re);
+        zef::fft256(&st.fft, re, im);
+        peln::forwardRealPeln(&st.fft, x, X, Y);
+        for (int k = 0; k <= 128; ++k) ASSERT_NEAR(std::hypot(X[k] - re[k], Y[k] - im[k]), 0.0, 0.05) << k;
+        peln::inverseRealPeln(&st.fft, X, Y, back);
+        for (int i = 0; i < 256; ++i) ASSERT_NEAR(back[i] / 256.0f, x[i], 0.01) << i;
+    }
+
+    // The enhancement: its power is the predictor's 1 / |A|^2 summed in
+    // double precision, even for zeros close to the unit circle (LSPs 40 Hz
+    // apart at the top), and its gains are those of the library's pow.
+    std::uniform_int_distribution<int> code(0, 31);
+    std::uniform_real_distribution<float> amp(1.0f, 500.0f), period(16.0f, 125.0f);
+    for (int trial = 0; trial < 50; ++trial) {
+        int16_t codes[10];
+        for (int k = 0; k < 10; ++k) codes[k] = int16_t(code(rng) & ((1 << peln::kLspBits[k]) - 1));
+        float lsp[10], a[10];
+        peln::lspdiffdecode34Peln(codes, lsp);
+        peln::lsp_to_lpcPeln(lsp, a);
+        const float p = period(rng), voicing = trial % 2 ? 1.0f : 0.0f;
+        const int N = peln::harmonicCountPeln(p);
+        float quick[peln::kMaxHarmonics], plain[peln::kMaxHarmonics];
+        for (int h = 0; h < N; ++h) quick[h] = plain[h] = amp(rng);
+        peln::enhancePeln(a, voicing, p, N, quick, &st);
+        for (int k = 0; k < 128; ++k) {
+            double re = 1.0, im = 0.0;
+            for (int n = 0; n < 10; ++n) {
+                const double w = 2.0 * 3.14159265358979323846 * (n + 1) * k / 256.0;
+                re -= a[n] * std::cos(w), im += a[n] * std::sin(w);
+            }
+            ASSERT_NEAR(st.syn.enh.power[k] * (re * re + im * im), 1.0, 1e-5) << trial << " " << k;
+        }
+        double gain[peln::kMaxHarmonics];
+        peln::enhancementGains(st.syn.enh, voicing, p, N, gain);
+        peln::applyEnhancement(gain, N, plain);
+        for (int h = 0; h < N; ++h) ASSERT_NEAR(quick[h], plain[h], 2e-5 * plain[h]) << trial << " " << h;
+    }
+
+    // Two filters fed the same excitation over calls of varying length and
+    // LSPs; the plain one recomputes the subframe predictor the plain way.
+    peln::FilterState quick{}, plain{};
+    std::copy(peln::kBackgroundLsp, peln::kBackgroundLsp + 10, quick.prevLsp);
+    std::copy(peln::kBackgroundLsp, peln::kBackgroundLsp + 10, plain.prevLsp);
+    std::uniform_real_distribution<float> jitter(-120.0f, 120.0f);
+    double past[10] = {};
+    for (int call = 0; call < 40; ++call) {
+        const int K = 128 + 2 * (call % 27);
+        float lsp[10], e[10 + peln::kMaxOutput];
+        for (int k = 0; k < 10; ++k) lsp[k] = 300.0f + 360.0f * k + jitter(rng);
+        for (int i = 0; i < K; ++i) e[10 + i] = gauss(rng);
+        std::vector<float> excitation(e + 10, e + 10 + K);
+        int16_t out[peln::kMaxOutput];
+        peln::lpcsynPeln(lsp, out, e, &quick, K);
+        const int subframes = int(K / 18.0 + 0.999999999), length = K / subframes;
+        for (int j = 0, b = 0; j < subframes; ++j) {
+            const int n = j < subframes - 1 ? length : K - b;
+            const float lambda = float((b + n * 0.5) / K);
+            float mid[10], a[10];
+            for (int k = 0; k < 10; ++k) mid[k] = plain.prevLsp[k] + (lsp[k] - plain.prevLsp[k]) * lambda;
+            for (int k = 1; k < 10; ++k) mid[k] = mid[k] + 45.0f < mid[k - 1] ? mid[k - 1] + 45.0f : mid[k];
+            peln::lsp_to_lpcPeln(mid, a);
+            for (int m = b; m < b + n; ++m) {
+                double y = excitation[size_t(m)];
+                for (int k = 0; k < 10; ++k) y += a[k] * past[9 - k];
+                std::copy(past + 1, past + 10, past);
+                past[9] = y;
+                ASSERT_NEAR(out[m], std::clamp(y, -32768.0, 32767.0), 1.0 + 1e-5 * std::fabs(y)) << call << " " << m;
+            }
+            b += n;
+        }
+        std::copy(lsp, lsp + 10, plain.prevLsp);
+    }
 }
 
 }  // namespace

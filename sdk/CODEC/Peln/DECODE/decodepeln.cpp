@@ -19,15 +19,11 @@ namespace {
 
 void initSynthesis(PelnState* st) {
     SynthState& syn = st->syn;
-    for (int i = 0; i < kSineSize; ++i)
-        st->cos_tablePeln[i] = float(std::sin(2.0 * 3.14159265358979323846 * i / kSineSize));
     initFft256(&st->fft);
+    initEnhancePeln(&syn.enh);
     std::copy(kBackgroundLsp, kBackgroundLsp + kLpcOrder, syn.filt.prevLsp);
-    VoicedState& vs = syn.voi;
-    for (int n = 0; n < kMaxOutput; ++n) vs.squares[n] = float(n * n);
-    vs.prevOmega = 0.062;
-    vs.cos_tablePeln = st->cos_tablePeln;
-    vs.unPeln = orvo::un;
+    initVoicedPeln(&syn.voi);
+    syn.voi.unPeln = orvo::un;
     syn.filling = kBlockB;
     syn.L = syn.prevL = kBlock;
     syn.O = syn.prevO = 70;

@@ -26,7 +26,8 @@ constexpr int kMaxOutput = 180;         // K
 constexpr int kMaxRun = kFft256Size;    // noise run L + O' + 1 <= 251
 constexpr int kMaxTone = 125;           // crossfade tones: (L' + O') / 2 and (L - O) / 2 + O'
 constexpr int kMaxHarmonics = 60;
-constexpr int kSineSize = 2048;         // table units per turn
+constexpr int kMirrorBins = kFft256Size / 4 + 2;  // bins 0 .. 65
+constexpr int kTurnPoints = 256;        // points of the oscillators' table of one turn
 constexpr int kEnergyHistory = 100;
 constexpr int kRandomPhaseCountPeln = 320;  // unPeln, read circularly
 constexpr float kMinPeriod = 16.0f;
@@ -68,19 +69,23 @@ struct EnhanceState {
     float im[kFft256Size];
     float power[kFft256Size / 2];   // 1 / |A|^2 per bin
     float envelope[kFft256Size / 2];  // lines between the peaks of sqrt(power)
+    // cos and sin of 2 pi (n + 1) k / 256 for k = 0 .. 65: the decoder sums
+    // the power of bins k and 128 - k from them
+    double cosine[kLpcOrder][kMirrorBins];
+    double sine[kLpcOrder][kMirrorBins];
 };
 
 struct FilterState {
     float prevLsp[kLpcOrder];  // LSPs of the previous segment
     float lsp[kLpcOrder];      // current subframe
-    float lpc[kLpcOrder];
     float memory[kLpcOrder];   // last outputs, oldest first
 };
 
 struct UnvoicedState {
     float run[kMaxRun];        // the segment's shaped noise
-    float re[kFft256Size];
-    float im[kFft256Size];
+    float padded[kFft256Size];  // the run in the middle of zeros, in and out of the transforms
+    float re[kFft256Size / 2 + 1];
+    float im[kFft256Size / 2 + 1];
     float out[kMaxOutput];     // the call's unvoiced excitation
     float tail[kMaxRun];       // the previous run's body and faded end, not yet emitted
     float seed;
@@ -90,15 +95,15 @@ struct VoicedState {
     float voiced[kMaxOutput];
     float excitation[kLpcOrder + kMaxOutput];  // filter memory slots, then the excitation
     float amp[kMaxHarmonics];      // amplitudes at the end of the previous call
-    double phase[kMaxHarmonics];   // end phases in radians
-    float squares[kMaxOutput];     // n * n
+    double phase[kMaxHarmonics];   // end phases in radians, within one turn
     float oldTone[kMaxTone];
     float newTone[kMaxTone];
     double prevOmega;              // previous fundamental, radians per sample
     int16_t prevCount;             // voiced harmonics of the previous call
     int16_t position;              // read position in unPeln
-    const float* cos_tablePeln;
     const float* unPeln;
+    double turnCos[kTurnPoints];   // cos and sin of 2 pi i / kTurnPoints
+    double turnSin[kTurnPoints];
 };
 
 struct PrevFrame {
@@ -140,7 +145,6 @@ struct PelnState {
     CodeRecord code;
     SynthState syn;
     Fft256Tables fft;
-    float cos_tablePeln[kSineSize];  // sin(2 pi i / 2048)
 };
 
 inline PelnState* pelnState(ZefControlBlock* cb) { return static_cast<PelnState*>(cb->lpCodecState); }
@@ -167,18 +171,28 @@ void SetupPeln(ZefControlBlock* cb);
 void InterpolateHarmonics(const float* curAmp, float curPeriod, const float* prevAmp, float prevPeriod,
                           float lambda, float* outAmp, float* outPeriod);
 void lsp_to_lpcPeln(const float lsp[kLpcOrder], float a[kLpcOrder]);
+void initEnhancePeln(EnhanceState* enh);
 void enhancePeln(const float a[kLpcOrder], float voicing, float period, int harmonics, float amp[kMaxHarmonics],
                  PelnState* st);
-// enhancePeln's steps, for a model of the decoder that enhances several sets
-// of amplitudes with one predictor: the envelopes of `a` into st->syn.enh
-// (false, and nothing done, for an all-zero predictor; enh.re and enh.im
-// then hold the spectrum of 1, -a_1 .. -a_10), each harmonic's gain, and
-// the gains applied with the sum of the amplitudes kept.
+// The enhancement in steps, for a model of the decoder that enhances
+// several sets of amplitudes with one predictor: the envelopes of `a` into
+// st->syn.enh (false, and nothing done, for an all-zero predictor; enh.re
+// and enh.im then hold the spectrum of 1, -a_1 .. -a_10), each harmonic's
+// gain, and the gains applied with the sum of the amplitudes kept.  The
+// decoder's enhancePeln gives the same gains within 1e-5, except where a
+// zero of the predictor lies so close to the unit circle that the
+// single-precision transform here cannot resolve |A|^2 (enhancePeln sums
+// it in double precision).
 bool enhancementEnvelope(const float a[kLpcOrder], PelnState* st);
 void enhancementGains(const EnhanceState& enh, float voicing, float period, int harmonics, double* gain);
 void applyEnhancement(const double* gain, int harmonics, float* amp);
+// X[k], k = 0 .. 128, of a real x[0 .. 255], and x back from X[0 .. 128]
+// (the upper half taken as the conjugate mirror; unscaled: 256 x).
+void forwardRealPeln(const Fft256Tables* tables, const float* x, float* re, float* im);
+void inverseRealPeln(const Fft256Tables* tables, const float* re, const float* im, float* x);
 void randGenPeln(float* out, int n, float seed);
 void uvsynPeln(PelnState* st);
+void initVoicedPeln(VoicedState* vs);
 void vsynPeln(PelnState* st);
 void lpcsynPeln(const float segLsp[kLpcOrder], int16_t* out, float* excitation, FilterState* filt, int count);
 uint32_t OutputManagerPeln(SynthState* syn);

@@ -3,32 +3,80 @@
 // harmonic's amplitude, and crossfaded with the previous segment's run.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "lanes.h"
 #include "peln.h"
 
 namespace zef::peln {
 
+namespace {
+
+using lanes::Float4;
+using lanes::load4;
+using lanes::store4;
+using Uint16x8 = uint16_t __attribute__((vector_size(8 * sizeof(uint16_t))));
+using Int16x8 = int16_t __attribute__((vector_size(8 * sizeof(int16_t))));
+
+// The generator's state runs modulo 2^16, so eight 16-bit lanes can each
+// jump eight states at a time: s' = A^8 s + C (A^7 + ... + 1).
+constexpr uint16_t power8(uint32_t a) {
+    uint32_t p = 1;
+    for (int i = 0; i < 8; ++i) p = p * a & 0xffff;
+    return uint16_t(p);
+}
+constexpr uint32_t kMultiplier = 15621u;
+constexpr uint16_t kMultiplier8 = power8(kMultiplier);
+constexpr uint16_t kIncrement8 = [] {
+    uint32_t sum = 0, p = 1;
+    for (int i = 0; i < 8; ++i) sum = (sum + p) & 0xffff, p = p * kMultiplier & 0xffff;
+    return uint16_t(sum);
+}();
+
+}  // namespace
+
 void randGenPeln(float* out, int n, float seed) {
     double start = std::trunc(double(seed) + 0.5);
     if (!(std::fabs(start) < 2147483648.0)) start = 0.0;  // only a damaged seed
     auto s = uint16_t(int64_t(start) & 0xffff);
-    for (int i = 0; i < n; ++i) {
-        s = uint16_t(15621u * s + 1u);
-        out[i] = float(int(s) - 32768);
+    // The first eight states one by one, then eight at a time.
+    Uint16x8 state;
+    for (int i = 0; i < 8; ++i) {
+        s = uint16_t(kMultiplier * s + 1u);
+        state[i] = s;
     }
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const Int16x8 centred = Int16x8(state ^ uint16_t(0x8000));  // s - 32768
+        store4(out + i, __builtin_convertvector(__builtin_shufflevector(centred, centred, 0, 1, 2, 3), Float4));
+        store4(out + i + 4, __builtin_convertvector(__builtin_shufflevector(centred, centred, 4, 5, 6, 7), Float4));
+        state = state * kMultiplier8 + kIncrement8;
+    }
+    for (int j = 0; i < n; ++i, ++j) out[i] = float(int(state[j]) - 32768);
 }
 
 namespace {
 
 constexpr int kBins = kFft256Size / 2;
+const Float4 kQuad = {0.0f, 1.0f, 2.0f, 3.0f};
 
 // Linear fade-in over the first `in` samples and fade-out over the last `out`.
 void fadeEnds(float* x, int n, int in, int out) {
     const float inStep = in > 0 ? 1.0f / float(in) : 0.0f;
     const float outStep = out > 0 ? 1.0f / float(out) : 0.0f;
-    for (int j = 0; j < in; ++j) x[j] *= float(j) * inStep;
-    for (int j = 0; j < out; ++j) x[n - out + j] *= 1.0f - float(j + 1) * outStep;
+    int j = 0;
+    for (; j + 4 <= in; j += 4) store4(x + j, load4(x + j) * ((float(j) + kQuad) * inStep));
+    for (; j < in; ++j) x[j] *= float(j) * inStep;
+    float* end = x + n - out;
+    for (j = 0; j + 4 <= out; j += 4) store4(end + j, load4(end + j) * (1.0f - (float(j + 1) + kQuad) * outStep));
+    for (; j < out; ++j) end[j] *= 1.0f - float(j + 1) * outStep;
+}
+
+// x[i] *= scale for i < n.
+void scaleRun(float* x, int n, float scale) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) store4(x + i, load4(x + i) * scale);
+    for (; i < n; ++i) x[i] *= scale;
 }
 
 // The run's spectrum keeps only the bands of harmonics v .. N-1, each scaled
@@ -39,11 +87,11 @@ void shapeNoise(PelnState* st, float* x, int n) {
     UnvoicedState& uv = syn.uv;
     float* re = uv.re;
     float* im = uv.im;
-    std::fill(re, re + kFft256Size, 0.0f);
-    std::fill(im, im + kFft256Size, 0.0f);
+    float* padded = uv.padded;
+    std::fill(padded, padded + kFft256Size, 0.0f);
     const int start = int((kFft256Size - n) * 0.5 + 0.5);
-    std::copy(x, x + n, re + start);
-    fft256(&st->fft, re, im);
+    std::copy(x, x + n, padded + start);
+    forwardRealPeln(&st->fft, padded, re, im);
 
     float gain[kBins + 1] = {};
     const double P = syn.segPeriod;
@@ -73,25 +121,30 @@ void shapeNoise(PelnState* st, float* x, int n) {
         for (int b = lo; b < hi; ++b) gain[b] = g;
         ampPower += double(syn.segAmp[k]) * syn.segAmp[k];
     }
-    // Scale the lower half, mirror it conjugated into the upper half, and
-    // transform back (conjugating around the forward transform).
-    for (int b = 0; b <= kBins; ++b) {
-        re[b] *= gain[b];
-        im[b] *= -gain[b];
+    // Scale the lower half and transform back (the upper half is its
+    // conjugate mirror).
+    for (int b = 0; b < kBins; b += 4) {
+        const Float4 g = load4(gain + b);
+        store4(re + b, load4(re + b) * g);
+        store4(im + b, load4(im + b) * g);
     }
-    for (int b = 1; b < kBins; ++b) {
-        re[kFft256Size - b] = re[b];
-        im[kFft256Size - b] = -im[b];
-    }
-    fft256(&st->fft, re, im);
+    re[kBins] *= gain[kBins];
+    im[kBins] *= gain[kBins];
+    inverseRealPeln(&st->fft, re, im, padded);
 
-    double xPower = 0.0;
-    for (int i = 0; i < n; ++i) {
-        x[i] = re[start + i] / float(kFft256Size);
-        xPower += double(x[i]) * x[i];
+    // The power in double precision, two samples at a time.
+    std::copy(padded + start, padded + start + n, x);
+    lanes::Double2 power2 = {};
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const lanes::Double2 v = lanes::widen2(x + i);
+        power2 += v * v;
     }
+    double xPower = power2[0] + power2[1];
+    for (; i < n; ++i) xPower += double(x[i]) * x[i];
+    xPower /= double(kFft256Size) * kFft256Size;
     const float scale = float(std::sqrt(n * ampPower / (0.000001 + xPower)));
-    for (int i = 0; i < n; ++i) x[i] *= scale;
+    scaleRun(x, n, scale / float(kFft256Size));
 }
 
 }  // namespace
@@ -118,12 +171,18 @@ void uvsynPeln(PelnState* st) {
     const int before = (prevL - prevO) >> 1, half = (L - O) >> 1;
     float* out = uv.out;
     std::copy(uv.tail, uv.tail + before, out);
+    // Weights a = 1 - j / prevO and b = j / prevO.
     const float step = prevO > 0 ? 1.0f / float(prevO) : 0.0f;
-    float a = 1.0f, b = 0.0f;
-    for (int j = 0; j < prevO; ++j) {
-        out[before + j] = (uv.tail[before + j] * a + x[j] * b) / (a * a + b * b);
-        a -= step;
-        b += step;
+    const float* tail = uv.tail + before;
+    float* mixed = out + before;
+    int j = 0;
+    for (; j + 4 <= prevO; j += 4) {
+        const Float4 b = (float(j) + kQuad) * step, a = 1.0f - b;
+        store4(mixed + j, (load4(tail + j) * a + load4(x + j) * b) / (a * a + b * b));
+    }
+    for (; j < prevO; ++j) {
+        const float b = float(j) * step, a = 1.0f - b;
+        mixed[j] = (tail[j] * a + x[j] * b) / (a * a + b * b);
     }
     std::copy(x + prevO, x + prevO + half, out + before + prevO);
     std::copy(x + prevO + half, x + prevO + 2 * half + O, uv.tail);

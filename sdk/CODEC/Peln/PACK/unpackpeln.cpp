@@ -73,6 +73,7 @@ void DecodeMSVQcoeffsPeln(const int16_t* codes, float* out, const float* const* 
 void VocInt4kVecPeln(const float* bandFreq, const float* bandValue, int bands, const float* harmonicFreq,
                      float* amp, int harmonics) {
     const float first = bandFreq[0], last = bandFreq[bands - 1];
+    int j = 1;  // the band search goes on from the previous harmonic's band
     for (int i = 0; i < harmonics; ++i) {
         const float f = harmonicFreq[i];
         float a;
@@ -85,7 +86,8 @@ void VocInt4kVecPeln(const float* bandFreq, const float* bandValue, int bands, c
         } else if (f > last) {
             a = bandValue[bands - 1] * (4000.0f - f) / (4000.0f - last);
         } else {
-            int j = 1;
+            // The bands ascend: every band below j - 1 ends below f too.
+            if (!(f >= bandFreq[j - 1])) j = 1;
             while (j < bands - 1 && !(f < bandFreq[j])) ++j;
             const float t = (f - bandFreq[j - 1]) / (bandFreq[j] - bandFreq[j - 1]);
             a = bandValue[j - 1] + (bandValue[j] - bandValue[j - 1]) * t;
