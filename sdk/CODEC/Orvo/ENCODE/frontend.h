@@ -1,4 +1,4 @@
-// The analysis front end that both encoders share: DC removal, pitch, a
+// The analysis front end that both encoders share: a high-pass, pitch, a
 // voicing cut-off from the harmonicity of four frequency bands, the
 // ten-pole predictor and its line spectral pairs.
 #pragma once
@@ -17,14 +17,21 @@ constexpr int kEncFrame = 180;
 constexpr int kEncHistory = 300;   // analysis span: longest pitch lag plus a frame
 constexpr int kEncLpcWindow = 240;
 constexpr int kVoicingBands = 4;   // 0-1, 1-2, 2-3 and 3-4 kHz
-constexpr float kSilenceRms = 6.0f;  // about -75 dBFS: sent as the quietest code
+constexpr int kHighPassSections = 3;  // the input high-pass, two poles each
+// Below one step of 16-bit samples (about -90 dBFS) a frame holds nothing
+// but rounding: sent as the quietest code, unvoiced.  Anything louder is
+// coded at its level, so quiet recordings keep their quiet parts.
+constexpr float kSilenceRms = 1.0f;
+constexpr int kMinLag = 16, kMaxLag = 125;  // pitch periods searched, in samples
+constexpr double kPi = 3.14159265358979323846;
 static_assert(kGuisetteLpcOrder == kLpcOrder);
 
 struct FrontEnd {
-    float history[kEncHistory];              // DC-free input, newest last
+    float history[kEncHistory];              // high-passed input, newest last
     float band[kVoicingBands][kEncHistory];  // the same through the band filters
     float bandMemory[kVoicingBands][2][2];   // two biquads per band
-    float dcIn, dcOut;                       // DC blocker memory
+    double highPass[kHighPassSections][2];   // input high-pass memory
+    bool started;                            // the high-pass has seen a frame
     float prevPeriod;                        // last voiced period, 0 before the first
     float prevLsp[kLpcOrder];                // last good LSPs (Hz): fallback for a failed conversion
 };
@@ -35,7 +42,7 @@ struct FrameAnalysis {
     AnalysedFrame frame;
     int voicingCode;                   // 0..15, frame.voicing = voicingCode / 15
     float rms;                         // of the new frame
-    float level;                       // RMS over the predictor's window: the level to send
+    float level;                       // RMS over the predictor's window: the level to send (0: still)
     float period;                      // analysed pitch period (samples, fractional)
     float correlation;                 // normalised autocorrelation at the period
     float bandStrength[kVoicingBands]; // the same per band
@@ -86,6 +93,9 @@ bool lpcFromAutocorrelation(const double r[kLpcOrder + 1], float a[kLpcOrder]);
 // Line spectral pairs of A(z) in Hz, ascending.  Returns false when fewer
 // than ten were found.
 bool lpcToLsp(const float a[kLpcOrder], float lsp[kLpcOrder]);
+// The Hamming window of kEncLpcWindow samples that the predictor and the
+// level share.
+const float* lpcWindow();
 // Pitch period in samples to the nearest pitch code (Peln uses the same grid).
 int pitchCode(float period);
 // Fractional pitch period (16..125) and its normalised correlation over

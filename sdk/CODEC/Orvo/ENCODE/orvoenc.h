@@ -23,7 +23,7 @@ struct OrvoEncoder {
 struct OrvoAnalysis {
     float period;                  // samples, fractional
     float correlation;             // normalised autocorrelation at the period
-    float rms;                     // of the DC-free frame
+    float rms;                     // of the high-passed frame
     float lsp[kLpcOrder];          // Hz
 };
 
