@@ -2,6 +2,7 @@
 // repeats itself, and reads only usable speech.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <stdexcept>
 
@@ -67,6 +68,19 @@ TEST(SpeechFiles, ReadsEightKilohertzSixteenBitMonoAndRefusesTheRest) {
         }
     }
     EXPECT_THROW(pelnbooks::listWaveFiles({dir.path("nowhere")}), std::runtime_error);
+}
+
+// The trained books depend on the order of the frames: directories come in
+// the order given, each sorted by name, whatever their own names, so that
+// moving the material elsewhere trains the same books.
+TEST(SpeechFiles, ListsDirectoriesInTheOrderGivenEachSortedByName) {
+    zeftest::ScratchDir dir;
+    for (const char* name : {"z/2.wav", "z/1.WAV", "z/notes.txt", "a/b.wav"}) {
+        std::filesystem::create_directories(std::filesystem::path(dir.path(name)).parent_path());
+        zeftest::writeFile(dir.path(name), zeftest::Bytes{});
+    }
+    EXPECT_EQ(pelnbooks::listWaveFiles({dir.path("z"), dir.path("a"), dir.path("z/2.wav")}),
+              (std::vector<std::string>{dir.path("z/1.WAV"), dir.path("z/2.wav"), dir.path("a/b.wav")}));
 }
 
 }  // namespace

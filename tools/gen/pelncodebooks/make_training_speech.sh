@@ -6,6 +6,7 @@
 # development set, so that set can be held out for measuring.
 # usage: make_training_speech.sh DIR
 set -euo pipefail
+export SOX_OPTS=-R  # no random dither: two runs give the same files
 out=${1:?usage: make_training_speech.sh DIR}
 mkdir -p "$out"
 sentences=(

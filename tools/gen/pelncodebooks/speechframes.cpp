@@ -14,6 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Frames quieter than this (about -75 dBFS) are a recording's noise floor:
+// the encoder codes them, but nobody hears them, and there are many of
+// them between words; the books are for speech.
+constexpr float kMinRms = 6.0f;
+
 [[noreturn]] void fail(const std::string& path, const std::string& why) {
     throw std::runtime_error(path + ": " + why);
 }
@@ -50,18 +55,20 @@ std::vector<std::string> listWaveFiles(const std::vector<std::string>& paths) {
     std::vector<std::string> files;
     for (const std::string& p : paths) {
         std::error_code ec;
+        std::vector<std::string> here;
         if (fs::is_directory(p, ec)) {
             for (const fs::directory_entry& e : fs::directory_iterator(p, ec))
-                if (e.is_regular_file() && isWaveName(e.path())) files.push_back(e.path().string());
+                if (e.is_regular_file() && isWaveName(e.path())) here.push_back(e.path().string());
             if (ec) fail(p, ec.message());
         } else if (fs::is_regular_file(p, ec)) {
-            files.push_back(p);
+            here.push_back(p);
         } else {
             fail(p, "no such file or directory");
         }
+        std::sort(here.begin(), here.end());
+        for (std::string& f : here)
+            if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(std::move(f));
     }
-    std::sort(files.begin(), files.end());
-    files.erase(std::unique(files.begin(), files.end()), files.end());
     return files;
 }
 
@@ -90,7 +97,7 @@ void collectShapes(const std::vector<int16_t>& pcm, std::vector<ShapeSample>& ou
     PelnAnalysis info{};
     for (size_t at = 0; at + kEncFrame <= pcm.size(); at += kEncFrame) {
         encodePelnFrame(enc, &pcm[at], codes, &info);
-        if (info.rms < zef::orvo::kSilenceRms) continue;
+        if (info.rms < kMinRms) continue;
         ShapeSample s{codes[0], {}, info.fit};
         std::copy(info.bands, info.bands + kMaxBands, s.bands);
         out.push_back(s);

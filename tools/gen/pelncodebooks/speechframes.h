@@ -19,9 +19,10 @@ struct ShapeSample {
 };
 
 // The .wav files named by `paths`: a directory stands for every *.wav in it
-// (not its subdirectories), a file for itself.  Sorted by full path, so the
-// order never depends on the file system.  Throws std::runtime_error when a
-// path cannot be read.
+// (not its subdirectories), sorted by name, a file for itself; in the order
+// of `paths`, each file once.  The order (which the trained books depend
+// on) is the same whatever the file system and wherever the directories
+// are.  Throws std::runtime_error when a path cannot be read.
 std::vector<std::string> listWaveFiles(const std::vector<std::string>& paths);
 
 // Samples of an 8000 Hz, 16-bit, mono PCM WAVE file.  Throws
@@ -30,8 +31,7 @@ std::vector<std::string> listWaveFiles(const std::vector<std::string>& paths);
 std::vector<int16_t> readWave8k16Mono(const std::string& path);
 
 // Runs the encoder's analysis over `pcm` (a fresh encoder, whole frames) and
-// appends the shape of every frame whose level is above the encoder's
-// silence threshold.
+// appends the shape of every frame louder than about -75 dBFS.
 void collectShapes(const std::vector<int16_t>& pcm, std::vector<ShapeSample>& out);
 
 }  // namespace pelnbooks

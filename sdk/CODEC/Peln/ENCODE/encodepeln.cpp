@@ -22,6 +22,12 @@ using orvo::kHzPerBin;
 using orvo::powerAt;
 static_assert(kLpcOrder == orvo::kLpcOrder);
 constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
+// Power of the decoder's noise per unit band amplitude at normal speed:
+// each run of L + 70 + 1 samples is faded in and out over 70 and scaled to
+// unit mean power, so its body is at 1.59, and the crossfade
+// (p a + x b) / (a^2 + b^2) of two faded runs keeps pi / 4 of that over
+// its 70 samples: (110 + 70 pi / 4) 1.59 / 180 = 1.46 per segment.
+constexpr double kNoisePower = 1.46;
 
 int nearestEnergyCode(double log10Energy) {
     int best = 0;
@@ -99,6 +105,31 @@ void undoEnhancement(const double* gain, int count, float* mag) {
     for (int h = 0; h < count; ++h) mean += mag[h] /= std::max(weight[h], 1e-3f);
     mean = count > 0 ? mean / count : 0.0;
     for (int h = 0; h < count && mean > 0; ++h) mag[h] = float(mag[h] / mean);
+}
+
+// The measured magnitudes are the harmonics' powers, voiced or not; the
+// decoder plays a voiced harmonic of amplitude a as a sinusoid of power
+// kVoicedPower a^2 and an unvoiced one as noise of power kNoisePower a^2.
+// Lowering the `voiced` first ones by the ratio keeps the balance between
+// the harmonics and the noise above them as it was measured.
+void undoVoicedGain(int voiced, float* mag) {
+    const float scale = float(std::sqrt(kNoisePower / kVoicedPower));
+    for (int h = 0; h < voiced; ++h) mag[h] *= scale;
+}
+
+// Above the voiced harmonics the decoder plays noise at each band's mean
+// power; the measured power of a band is a few bins of one periodogram,
+// so it is averaged with the neighbouring noise bands' before the fit (a
+// wider average measured worse).
+void smoothNoiseBands(int voiced, int count, float* mag) {
+    float power[kMaxHarmonics];
+    for (int h = 0; h < count; ++h) power[h] = mag[h] * mag[h];
+    for (int h = voiced; h < count; ++h) {
+        const int lo = std::max(voiced, h - 1), hi = std::min(count - 1, h + 1);
+        double sum = 0;
+        for (int k = lo; k <= hi; ++k) sum += power[k];
+        mag[h] = float(std::sqrt(sum / (hi - lo + 1)));
+    }
 }
 
 // The unquantised band values that fit best, pulled slightly towards the
@@ -269,7 +300,7 @@ double powerPerEnergy(const DecoderView& view, FrameParams* frame, int N) {
     double total = 0;
     for (int k = 0; k < N; ++k) {
         const double p = double(frame->amp[k]) * frame->amp[k] * powerAt(view.power, (k + 1) * 8000.0 / frame->period);
-        total += k < voiced ? kVoicedPower * p : p;
+        total += (k < voiced ? kVoicedPower : kNoisePower) * p;
     }
     return total;
 }
@@ -357,6 +388,9 @@ void encodePelnFrame(PelnEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
     DecoderView view;
     viewDecoder(st, sentLpc, Pv_Table[voicing], sentPeriod, N, &view);
     undoEnhancement(view.enhanced ? view.gain : nullptr, N, mag);
+    const int voicedHarmonics = std::min(N, int(float(N) * Pv_Table[voicing] + 0.5f));  // as the decoder counts them
+    undoVoicedGain(voicedHarmonics, mag);
+    smoothNoiseBands(voicedHarmonics, N, mag);
     const float f0 = 8000.0f / sentPeriod;
     const int B = st->code.bandCount[voicing];
     const float* freq = st->code.bandFreq[voicing];
