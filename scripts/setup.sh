@@ -8,11 +8,11 @@ packages=(
   libgtest-dev libgmock-dev
   libmotif-dev libxt-dev libxmu-dev libx11-dev
   libasound2-dev alsa-utils
-  libsndfile1-dev libsoxr-dev parallel
+  libsndfile1-dev libsoxr-dev libspeexdsp-dev parallel
   xvfb xdotool x11-utils x11-apps imagemagick
   desktop-file-utils libxml2-utils shared-mime-info
   xfonts-base xfonts-75dpi xfonts-100dpi
-  codec2 codec2-examples sox libsox-fmt-all espeak-ng flite
+  codec2 codec2-examples sox libsox-fmt-all lame espeak-ng flite
   python3 python3-numpy python3-scipy
   scdoc man-db groff-base file lintian
 )

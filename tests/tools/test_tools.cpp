@@ -11,6 +11,7 @@
 #include <sndfile.h>
 #include <soxr.h>
 
+#include "denoise.h"
 #include "guisette.h"
 #include "session.h"
 
@@ -149,6 +150,9 @@ TEST_F(Tools, MalformedFilesAreRefusedByEveryTool) {
         EXPECT_EQ(enc.status, 1);
         EXPECT_EQ(enc.err.rfind("zefenc: " + bad + ": ", 0), 0u) << enc.err;
         EXPECT_EQ(std::count(enc.err.begin(), enc.err.end(), '\n'), 1) << enc.err;
+        const ToolRun denoised = tool("zefenc", {"-q", "--denoise", bad, out});
+        EXPECT_EQ(denoised.status, 1);
+        EXPECT_EQ(denoised.err, enc.err);
         EXPECT_FALSE(fs::exists(out));
         ++files;
     }
@@ -628,3 +632,128 @@ TEST_F(Tools, ZefrecRecordsTheDeviceIntoAZefFile) {
 }
 
 }  // namespace
+
+// ---- noise suppression --------------------------------------------------------
+
+namespace {
+
+// A vowel 0.4 s on, 0.4 s off, at 8000 Hz; and the RMS level in dB of what
+// lies well inside the vowels (on) or the pauses (off), from `from` on.
+constexpr size_t kBurst = 3200;
+Samples bursts(size_t n, double peak = 8000) {
+    Samples s = vowel(n, 120, peak);
+    for (size_t i = 0; i < n; ++i)
+        if (i / kBurst % 2) s[i] = 0;
+    return s;
+}
+double burstLevel(const Samples& x, bool on, size_t from = 0) {
+    Samples part;
+    for (size_t i = from; i < x.size(); ++i) {
+        const size_t at = i % kBurst;
+        if ((i / kBurst % 2 == 0) == on && at > 400 && at < kBurst - 400) part.push_back(x[i]);
+    }
+    return rmsDb(part);
+}
+Samples mixed(const Samples& a, const Samples& b) {
+    Samples s(a.size());
+    for (size_t i = 0; i < a.size(); ++i) s[i] = int16_t(std::clamp(a[i] + b[i], -32768, 32767));
+    return s;
+}
+
+// Everything the suppressor gives for `in` at `rate`, read `piece` at a time.
+Samples denoised(const Samples& in, uint32_t rate, size_t piece = 97, long failAt = -1) {
+    size_t at = 0;
+    zeftool::Denoiser d(rate, [&](int16_t* to, size_t n) -> long {
+        if (failAt >= 0 && at >= size_t(failAt)) return -1;
+        n = std::min(n, in.size() - at);
+        std::copy_n(in.begin() + long(at), n, to);
+        at += n;
+        return long(n);
+    });
+    EXPECT_TRUE(d.ok());
+    Samples out;
+    Samples buffer(piece);
+    for (long got; (got = d.read(buffer.data(), piece)) != 0;) {
+        if (got < 0) return Samples{-1};
+        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    }
+    EXPECT_EQ(d.read(buffer.data(), piece), 0) << "the end stays the end";
+    return out;
+}
+
+}  // namespace
+
+// The suppressor gives as many samples as it is given, at every rate the
+// library takes and any length, in their place; a clean recording comes
+// through sample for sample, and so does the rest of one whose noise stops;
+// in a steady noise the pauses drop by far more than the speech; a read
+// error is passed on.
+TEST(Denoise, LowersSteadyNoiseAndKeepsLengthPlaceAndLevel) {
+    for (uint32_t rate : {8000u, 11025u, 22254u, 44100u})
+        for (size_t n : {size_t(0), size_t(1), size_t(159), size_t(161), size_t(rate * 3 + 7)}) {
+            SCOPED_TRACE(::testing::Message() << rate << " Hz, " << n << " samples");
+            const Samples in = mixed(vowel(n, 120, 8000, rate), noise(n, 1000, 5));
+            EXPECT_EQ(denoised(in, rate, n % 2 ? 97 : 4096).size(), n);
+        }
+    const Samples clean = speechLike(24000);
+    EXPECT_EQ(denoised(clean, 8000), clean);
+
+    for (double peak : {8000.0, 60.0}) {  // and at -55 dBFS, where speexdsp alone takes the speech too
+        SCOPED_TRACE(peak);
+        const Samples speech = bursts(40000, peak), noisy = mixed(speech, noise(speech.size(), peak * 0.0875, 7));
+        const Samples out = denoised(noisy, 8000);
+        ASSERT_EQ(out.size(), noisy.size());
+        EXPECT_EQ(bestLag(speech, out), 0);
+        EXPECT_LT(burstLevel(out, false, 8000), burstLevel(noisy, false, 8000) - 6.0);
+        EXPECT_NEAR(burstLevel(out, true), burstLevel(speech, true), 1.0);
+    }
+
+    // Noise that stops: once it has gone, the input comes through again as it was.
+    Samples stops = bursts(153600);
+    const Samples hiss = noise(76800, 700, 9);
+    for (size_t i = 0; i < hiss.size(); ++i) stops[i] = int16_t(stops[i] + hiss[i]);
+    const Samples after = denoised(stops, 8000);
+    ASSERT_EQ(after.size(), stops.size());
+    EXPECT_LT(burstLevel(Samples(after.begin(), after.begin() + 64000), false, 12800),
+              burstLevel(Samples(stops.begin(), stops.begin() + 64000), false, 12800) - 6.0);
+    EXPECT_TRUE(std::equal(after.end() - 24000, after.end(), stops.end() - 24000));
+
+    EXPECT_EQ(denoised(stops, 8000, 97, 20000), Samples{-1});
+}
+
+// zefenc --denoise lowers a steady noise before coding: the decoded pauses
+// are much quieter than without, the decoded speech is as loud as that of
+// the clean recording, and the file as long as its input.  Without it (the
+// default, or --no-denoise) the samples are coded exactly as the library
+// codes them.
+TEST_F(Tools, ZefencDenoiseLowersSteadyNoiseBeforeCoding) {
+    const Samples speech = bursts(32037), noisy = mixed(speech, noise(speech.size(), 700, 7));
+    const std::string clean = save("clean.wav", pcmWave(speech)), in = save("noisy.wav", pcmWave(noisy));
+    for (const char* codec : {"orvo", "peln"}) {
+        SCOPED_TRACE(codec);
+        auto coded = [&](const std::string& input, const char* denoise) {
+            std::vector<std::string> args{"-q", "-c", codec, input, dir.path("out.wav")};
+            if (denoise) args.insert(args.begin(), denoise);
+            const Bytes file = encode(args);
+            EXPECT_TRUE(has(info(dir.path("out.wav")), "length      32037 samples")) << info(dir.path("out.wav"));
+            return file;
+        };
+        const Samples reference = samples16(decodeBuffer(coded(clean, nullptr)));
+        const Bytes plain = coded(in, nullptr);
+        EXPECT_EQ(coded(in, "--no-denoise"), plain);
+        const Samples kept = samples16(decodeBuffer(plain)), lowered = samples16(decodeBuffer(coded(in, "--denoise")));
+        EXPECT_LT(burstLevel(lowered, false, 8000), burstLevel(kept, false, 8000) - 6.0);
+        EXPECT_NEAR(burstLevel(lowered, true), burstLevel(reference, true), 1.0);
+
+        Kd kd;
+        Bytes direct(plain.size() + 4096);
+        kd.input(kRawBuffer, noisy.data(), uint32_t(noisy.size() * 2));
+        kd.dwInputSamplingRate = 8000;
+        kd.wInputBytesPerSample = 2;
+        kd.output(kZefWaveBuffer, direct.data(), uint32_t(direct.size()));
+        kd.dwCompressionSettings = codec[0] == 'o' ? KELVANE_CODEC_LUMO_8K : KELVANE_CODEC_PELN_HQ;
+        ASSERT_EQ(cmpMirlaneCompress(&kd), 0) << kd.dwSecondaryError;
+        direct.resize(kd.dwOutputBytesUsed);
+        EXPECT_EQ(direct, plain);
+    }
+}

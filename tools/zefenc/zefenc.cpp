@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "batch.h"
+#include "denoise.h"
 #include "mirlane.h"
 #include "soundfile.h"
 #include "toolcommon.h"
@@ -38,6 +40,9 @@ const char kUsage[] =
     "                   or formant warp is applied to the coded frames) and mark the\n"
     "                   file with it; zefinfo --guisettes lists them; 0 is none\n"
     "  --compat         write the compatibility block (WAVE output only)\n"
+    "  --denoise        lower the steady background noise of a noisy recording\n"
+    "                   before coding (speexdsp's suppressor, where it is noisy)\n"
+    "  --no-denoise     code the sound as it comes (the default)\n"
     "  --rate HZ        the input is raw samples at this rate (default 8000)\n"
     "  --bits 8|16      the input is raw samples of this size: 8 unsigned, 16 signed\n"
     "                   little-endian (default 16); files named .raw or .pcm are raw\n"
@@ -49,7 +54,7 @@ struct Options {
     const char* out = nullptr;
     uint32_t codec = KELVANE_CODEC_LUMO_8K;
     unsigned guisette = 0;
-    bool compat = false, quiet = false, raw = false;
+    bool compat = false, quiet = false, raw = false, denoise = false;
     uint32_t rate = 8000;
     unsigned bits = 16;
     bool rawGiven = false;  // --rate or --bits
@@ -100,6 +105,7 @@ int parse(int argc, char** argv, Options& o) {
         if (a == "--help") { std::fputs(kUsage, stdout); return 0; }
         if (a == "-q") { o.quiet = true; continue; }
         if (a == "--compat") { o.compat = true; continue; }
+        if (a == "--denoise" || a == "--no-denoise") { o.denoise = a == "--denoise"; continue; }
         if (a == "-c") {
             const char* c = value();
             if (c && !std::strcmp(c, "orvo")) o.codec = KELVANE_CODEC_LUMO_8K;
@@ -140,16 +146,20 @@ int parse(int argc, char** argv, Options& o) {
     return -1;
 }
 
-// The input, read through libsndfile (or as raw samples) and given to the
-// library as 16-bit mono PCM at a rate it takes, through a reader function.
-// The first samples are read before the session starts: an input that holds
-// none must not replace an existing file with an empty one.
+// The input, read through libsndfile (or as raw samples), its noise lowered
+// with --denoise, and given to the library as 16-bit mono PCM at a rate
+// it takes, through a reader function.  The first samples are read before
+// the session starts: an input that holds none must not replace an existing
+// file with an empty one.
 struct Input {
     zeftool::SoundIn sound;
+    std::unique_ptr<zeftool::Denoiser> denoiser;
     std::string shown;            // the name in messages
     std::vector<int16_t> first;   // read ahead
     size_t firstGiven = 0;
     bool failed = false;          // reading failed: sound.error() tells why
+
+    long read(int16_t* to, size_t n) { return denoiser ? denoiser->read(to, n) : sound.read(to, n); }
 };
 
 struct Progress {
@@ -177,7 +187,7 @@ uint16_t readInput(uint16_t, uint16_t message, void* data) {
     std::copy_n(in->first.begin() + long(in->firstGiven), got, to);
     in->firstGiven += got;
     if (got < want && !in->failed) {
-        long n = in->sound.read(to + got, want - got);
+        long n = in->read(to + got, want - got);
         if (n < 0) in->failed = true;  // reported afterwards
         else got += size_t(n);
     }
@@ -265,8 +275,13 @@ int encodeFile(const Options& o) {
     if (!in.sound.head().empty() && isCodedSpeech(in.sound.head()))
         return fail(in, "is coded speech already (a Zef file); decode it with zefdec first");
     if (!opened) return fail(in, in.sound.error());
+    if (o.denoise) {
+        in.denoiser = std::make_unique<zeftool::Denoiser>(
+            in.sound.rate(), [&in](int16_t* to, size_t n) { return in.sound.read(to, n); });
+        if (!in.denoiser->ok()) return fail(in, "the noise suppressor could not start");
+    }
     in.first.resize(8192);
-    long n = in.sound.read(in.first.data(), in.first.size());
+    long n = in.read(in.first.data(), in.first.size());
     if (n < 0) return fail(in, in.sound.error());
     in.first.resize(size_t(n));
     if (n == 0) return fail(in, "holds no samples: there is no speech to encode");
