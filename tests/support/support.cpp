@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -111,15 +112,24 @@ double measuredPeriod(const Samples& x, size_t from, size_t length) {
 
 std::vector<double> spectrum256(const Samples& x, size_t from, size_t to) {
     constexpr size_t kN = 256;
+    static const auto tables = [] {
+        std::array<std::array<double, kN>, 3> t{};  // Hann window, cos and sin of 2 pi j / kN
+        for (size_t n = 0; n < kN; ++n) {
+            t[0][n] = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(n) / kN);
+            t[1][n] = std::cos(2.0 * M_PI * double(n) / kN);
+            t[2][n] = std::sin(2.0 * M_PI * double(n) / kN);
+        }
+        return t;
+    }();
     std::vector<double> power(kN / 2 + 1, 0.0);
     for (size_t start = from; start + kN <= std::min(to, x.size()); start += kN / 2) {
+        double w[kN];
+        for (size_t n = 0; n < kN; ++n) w[n] = tables[0][n] * x[start + n];
         for (size_t k = 0; k <= kN / 2; ++k) {
             double re = 0.0, im = 0.0;
             for (size_t n = 0; n < kN; ++n) {
-                const double w = 0.5 - 0.5 * std::cos(2.0 * M_PI * double(n) / kN);
-                const double a = 2.0 * M_PI * double(k * n) / kN;
-                re += w * x[start + n] * std::cos(a);
-                im -= w * x[start + n] * std::sin(a);
+                re += w[n] * tables[1][(k * n) % kN];
+                im -= w[n] * tables[2][(k * n) % kN];
             }
             power[k] += re * re + im * im;
         }

@@ -13,6 +13,7 @@
 
 #include "codecs.h"
 #include "orvo.h"
+#include "envelopefit.h"
 #include "orvoenc.h"
 #include "pelnenc.h"
 #include "support.h"
@@ -167,9 +168,14 @@ TYPED_TEST(Encoders, LevelFollowsTheInputOverTheRangeAndStaysSteady) {
         const Samples out = roundTrip<TypeParam>(pcm, &codes);
         EXPECT_NEAR(gainDb(out, pcm, 10 * kFrame, 35 * kFrame), 0.0, 1.5);
         // The decoded frames overlap; aiming each at the input level alone
-        // once made steady input alternate between far-apart codes.
-        for (size_t f = 6; f < codes.size(); ++f)
-            EXPECT_NEAR(codes[f][TypeParam::kEnergy], codes[f - 1][TypeParam::kEnergy], 1) << "frame " << f;
+        // once made steady input alternate between far-apart codes.  (Codes
+        // next to each other are no fault: the envelope of a steady vowel
+        // changes a little with where its pulses fall in the window, and
+        // the energy code makes up for it.)
+        const auto [lo, hi] = std::minmax_element(codes.begin() + 6, codes.end(), [](const auto& a, const auto& b) {
+            return a[TypeParam::kEnergy] < b[TypeParam::kEnergy];
+        });
+        EXPECT_LE((*hi)[TypeParam::kEnergy] - (*lo)[TypeParam::kEnergy], 2);
     }
 }
 
@@ -291,7 +297,7 @@ TYPED_TEST(Encoders, DecisionsDoNotDependOnTheLevelAndTheEnergyFollowsIt) {
 // commit, with the speech_quality figures).
 TYPED_TEST(Encoders, CodesAreUnchanged) {
     const bool orvo = std::is_same_v<TypeParam, Orvo>;
-    const uint64_t expected = orvo ? 0x800fcb54c0ae3892ull : 0xe077e7a8fdbfbf87ull;
+    const uint64_t expected = orvo ? 0xd1287171c0156f9eull : 0xe077e7a8fdbfbf87ull;
     std::vector<CodesOf<TypeParam>> codes;
     roundTrip<TypeParam>(zeftest::speechLike(400 * kFrame, 3), &codes);
     const uint64_t hash = zeftest::fnv1a(codes.data(), codes.size() * sizeof(codes[0]));
@@ -397,3 +403,104 @@ TEST(PelnShapeFit, HarmonicsAndTheNoiseAboveThemKeepTheirBalance) {
 }
 
 }  // namespace
+
+// Speech whose recording stops at 3 kHz (a telephone or radio channel, a
+// steep anti-alias filter): the decoded top band stays down with it.  A
+// ten-pole envelope fitted to the autocorrelation leaves it tens of dB up.
+TYPED_TEST(Encoders, BandLimitedSpeechKeepsItsTopBandDown) {
+    const Samples wide = zeftest::speechLike(100 * kFrame, 11);
+    // 3 kHz low-pass: a Blackman-windowed sinc of 121 taps (-70 dB from 3.4 kHz).
+    constexpr int kTaps = 121;
+    std::array<double, kTaps> h{};
+    for (int i = 0; i < kTaps; ++i) {
+        const double t = i - (kTaps - 1) / 2.0, x = 2 * M_PI * i / (kTaps - 1);
+        h[size_t(i)] = (t == 0 ? 0.75 : std::sin(0.75 * M_PI * t) / (M_PI * t)) * (0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x));
+    }
+    Samples narrow(wide.size());
+    for (size_t n = 0; n < wide.size(); ++n) {
+        double acc = 0;
+        for (int i = 0; i < kTaps && size_t(i) <= n; ++i) acc += h[size_t(i)] * wide[n - size_t(i)];
+        narrow[n] = int16_t(std::clamp(std::lround(acc), -32768L, 32767L));
+    }
+    const Samples out = roundTrip<TypeParam>(narrow);
+    auto topOverBody = [](const Samples& x) {
+        const std::vector<double> p = zeftest::spectrum256(x, 0, x.size());
+        double top = 0, body = 0;
+        for (size_t k = 0; k < p.size(); ++k) {
+            const double hz = k * 8000.0 / 256;
+            if (hz >= 3400 && hz <= 3800) top += p[k];
+            if (hz >= 300 && hz <= 2500) body += p[k];
+        }
+        return 10 * std::log10(top / body);
+    };
+    ASSERT_LT(topOverBody(narrow), -80);
+    EXPECT_LT(topOverBody(out), -50);
+}
+
+// Orvo's refit of its upper LSPs against a log spectrum.
+class OrvoEnvelopeFit : public ::testing::Test {
+protected:
+    void SetUp() override { zef::initFft256(&fft_); }
+    // The decoder's envelope of these LSPs in dB (bins 0..128), `db` up.
+    std::array<float, 129> envelope(const float* lsp, double db = 0) const {
+        float a[zef::orvo::kLpcOrder], power[129];
+        zef::orvo::lsp_lpc(lsp, a);
+        zef::orvo::filterPower(&fft_, a, power);
+        std::array<float, 129> out{};
+        for (int k = 0; k <= 128; ++k) out[size_t(k)] = float(10 * std::log10(power[k]) + db);
+        return out;
+    }
+    // RMS dB distance from 125 to 3781 Hz once both carry the same power.
+    double distance(const float* lsp, const std::array<float, 129>& target) const {
+        const auto env = envelope(lsp);
+        double pe = 0, pt = 0;
+        for (size_t k = 4; k <= 121; ++k) pe += std::pow(10.0, env[k] / 10), pt += std::pow(10.0, target[k] / 10);
+        double sum = 0;
+        for (size_t k = 4; k <= 121; ++k) sum += std::pow(env[k] + 10 * std::log10(pt / pe) - target[k], 2);
+        return std::sqrt(sum / 118);
+    }
+    zef::Fft256Tables fft_;
+};
+
+// A target that is itself a ten-pole envelope, at any level: upper LSPs
+// moved off it are found again, the lower six are left alone.
+TEST_F(OrvoEnvelopeFit, FindsMovedUpperLspsAgainAndLeavesTheLowerOnes) {
+    const float truth[10] = {300, 520, 900, 1300, 1750, 2150, 2550, 2950, 3300, 3650};
+    const auto target = envelope(truth, 47.0);
+    for (const std::array<float, 4>& moved : {std::array<float, 4>{100, 100, 100, 100},
+                                              std::array<float, 4>{-100, -100, -100, -100},
+                                              std::array<float, 4>{80, -60, 90, -120}}) {
+        float lsp[10];
+        std::copy(truth, truth + 10, lsp);
+        for (size_t k = 0; k < 4; ++k) lsp[6 + k] += moved[k];
+        zef::orvo::fitEnvelope(target.data(), lsp);
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(lsp[k], truth[k]) << k;
+        for (int k = 6; k < 10; ++k) EXPECT_NEAR(lsp[k], truth[k], 10) << k;
+    }
+}
+
+// A spectrum no ten poles can follow, flat to 3 kHz and 60 dB down above
+// 3.3 kHz: the fit comes closer than the start, brings the top band down,
+// and keeps the LSPs ordered, 50 Hz apart and below 3900 Hz.
+TEST_F(OrvoEnvelopeFit, BringsASteepTopBandDownInOrder) {
+    std::array<float, 129> target{};
+    for (size_t k = 0; k <= 128; ++k) {
+        const double hz = k * 8000.0 / 256;
+        target[k] = float(hz < 3000 ? 60 : hz > 3300 ? 0 : 60 - 60 * (hz - 3000) / 300);
+    }
+    const float start[10] = {280, 560, 950, 1350, 1700, 2100, 2500, 2900, 3250, 3600};
+    float lsp[10];
+    std::copy(start, start + 10, lsp);
+    zef::orvo::fitEnvelope(target.data(), lsp);
+    EXPECT_LT(distance(lsp, target), distance(start, target) - 1.0);
+    auto top = [this](const float* l) { return envelope(l)[115] - envelope(l)[40]; };  // 3.6 kHz against 1.25 kHz
+    EXPECT_LT(top(lsp), top(start) - 6.0);
+    for (int k = 1; k < 10; ++k) EXPECT_GE(lsp[k] - lsp[k - 1], 49.99f) << k;
+    EXPECT_LE(lsp[9], 3900.0f);
+    // Six LSPs so high that four more cannot stand 50 Hz apart below 3900
+    // Hz (a hostile input can do that): left as they are.
+    const float crowded[10] = {1000, 1500, 2000, 2500, 3000, 3720, 3760, 3800, 3840, 3880};
+    std::copy(crowded, crowded + 10, lsp);
+    zef::orvo::fitEnvelope(target.data(), lsp);
+    EXPECT_TRUE(std::equal(lsp, lsp + 10, crowded));
+}

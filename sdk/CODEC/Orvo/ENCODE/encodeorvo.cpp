@@ -1,4 +1,5 @@
-// Orvo quantisation: LSP steps against the decoder's rebuilding, the pitch
+// Orvo quantisation: the front end's LSPs with the upper ones refitted to the
+// frame's log spectrum, LSP steps against the decoder's rebuilding, the pitch
 // and voicing codes from the front end, and the energy code from a model of
 // the decoder's output level.
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <cstring>
 
 #include "codecs.h"
+#include "envelopefit.h"
 #include "orvo.h"
 #include "orvoenc.h"
 #include "vectors.h"
@@ -98,6 +100,14 @@ void encodeOrvoFrame(OrvoEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
 
     float lsp[kLpcOrder];
     frameLsp(&enc->fe, frame, lsp);
+    // A voice transformation has moved the predictor away from the input's
+    // spectrum on purpose: the refit is for faithful coding only.
+    if (frame.haveLpc && !(enc->guisette && enc->guisette->type != 0)) {
+        float target[kBins + 1];
+        smoothedSpectrumDb(&orvoState(&enc->shadow)->fft, enc->fe.history + kEncHistory - kEncLpcWindow,
+                           an.voicingCode > 0 ? frame.period : 0.0f, target);
+        fitEnvelope(target, lsp);
+    }
     int16_t lspCodes[kLpcOrder];
     quantiseLsp(lsp, lspCodes);
     codes[0] = uint8_t(std::clamp(int(std::lround(frame.voicing * (kVoicingCodes - 1))), 0, kVoicingCodes - 1));

@@ -1,6 +1,7 @@
 // The Orvo encoder: 180 samples at 8000 Hz in, the fourteen field codes of
 // one packed frame out.  Voicing, pitch and the spectral envelope come from
-// the open-loop front end; the energy code is chosen against a model of the
+// the open-loop front end, the envelope's upper LSPs refitted to the frame's
+// log spectrum (envelopefit.h); the energy code is chosen against a model of the
 // decoder's steady output level for the codes being sent, so the decoded
 // level follows the input without depending on the frame before.
 #pragma once
