@@ -160,13 +160,23 @@ TYPED_TEST(Encoders, SteadyVowelKeepsItsPitchAndLevel) {
     }
 }
 
+// A vowel at three levels and steady noise (the decoder crossfades its
+// noise in overlapping segments, which the level model must count; white
+// noise much louder than this, -35 dBFS, is beyond the top energy code).
 TYPED_TEST(Encoders, LevelFollowsTheInputOverTheRangeAndStaysSteady) {
-    for (double peak : {1000.0, 4000.0, 16000.0}) {
-        SCOPED_TRACE(peak);
-        const Samples pcm = zeftest::vowel(40 * kFrame, 150, peak);
+    struct Row {
+        const char* what;
+        Samples pcm;
+        double toleranceDb;
+    };
+    for (const Row& row : {Row{"vowel peak 1000", zeftest::vowel(40 * kFrame, 150, 1000), 1.5},
+                           Row{"vowel peak 4000", zeftest::vowel(40 * kFrame, 150, 4000), 1.5},
+                           Row{"vowel peak 16000", zeftest::vowel(40 * kFrame, 150, 16000), 1.5},
+                           Row{"noise", zeftest::noise(40 * kFrame, 1000), 0.6}}) {
+        SCOPED_TRACE(row.what);
         std::vector<CodesOf<TypeParam>> codes;
-        const Samples out = roundTrip<TypeParam>(pcm, &codes);
-        EXPECT_NEAR(gainDb(out, pcm, 10 * kFrame, 35 * kFrame), 0.0, 1.5);
+        const Samples out = roundTrip<TypeParam>(row.pcm, &codes);
+        EXPECT_NEAR(gainDb(out, row.pcm, 10 * kFrame, 35 * kFrame), 0.0, row.toleranceDb);
         // The decoded frames overlap; aiming each at the input level alone
         // once made steady input alternate between far-apart codes.  (Codes
         // next to each other are no fault: the envelope of a steady vowel
@@ -297,7 +307,7 @@ TYPED_TEST(Encoders, DecisionsDoNotDependOnTheLevelAndTheEnergyFollowsIt) {
 // commit, with the speech_quality figures).
 TYPED_TEST(Encoders, CodesAreUnchanged) {
     const bool orvo = std::is_same_v<TypeParam, Orvo>;
-    const uint64_t expected = orvo ? 0xd1287171c0156f9eull : 0xe077e7a8fdbfbf87ull;
+    const uint64_t expected = orvo ? 0xc57dd223f471b50aull : 0xe077e7a8fdbfbf87ull;
     std::vector<CodesOf<TypeParam>> codes;
     roundTrip<TypeParam>(zeftest::speechLike(400 * kFrame, 3), &codes);
     const uint64_t hash = zeftest::fnv1a(codes.data(), codes.size() * sizeof(codes[0]));

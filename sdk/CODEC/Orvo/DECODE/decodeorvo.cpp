@@ -66,7 +66,7 @@ uint32_t initFrame8k(ZefControlBlock* cb) {
 
     // Single-precision products: 1.3 * 180 is 233.99998 and gives 234.
     int N = int(warp * 180.0f);
-    int W = int(warp * 50.0f);
+    int W = int(warp * float(kBaseCrossfade));
     N += N & 1;
     W += W & 1;
     syn.N = int16_t(N);

@@ -14,6 +14,7 @@ namespace zef::orvo {
 
 constexpr uint16_t kOrvoTag = 0x0504;
 constexpr int kBaseFrame = 180;
+constexpr int kBaseCrossfade = 50;              // W at warp 1.0: frames overlap by this much
 constexpr int kMaxFrame = 900;                  // N at warp 5.0
 constexpr int kMaxHalf = 575;                   // H at warp 5.0
 constexpr int kMaxWindow = 2 * kMaxHalf + 1;

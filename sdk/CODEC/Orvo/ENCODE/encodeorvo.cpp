@@ -16,6 +16,11 @@ namespace zef::orvo {
 namespace {
 
 constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinusoid of unit amplitude
+// The decoder's noise comes as two crossfaded segments of H samples in
+// every frame of N, each scaled to the frame's noise power over its own H
+// samples, ramps included: the frame carries 2H/N of that power (+1.1 dB).
+constexpr int kNoiseSegment = (kBaseFrame + kBaseCrossfade + 1) / 2;
+constexpr double kNoiseOverlap = 2.0 * kNoiseSegment / kBaseFrame;
 
 int nearestGainCode(double log10Gain) {
     int best = 0;
@@ -63,7 +68,7 @@ double decodedPowerPerGain(OrvoEncoder* enc, const uint8_t codes[kFieldCount]) {
     double bandPower = 0;
     for (int k = firstBin; k < kBins; ++k) bandPower += power[k];
     bandPower /= kBins - firstBin;
-    return voicedPower + double(M - voiced) / M * bandPower;
+    return voicedPower + kNoiseOverlap * double(M - voiced) / M * bandPower;
 }
 
 void quantiseLsp(const float lsp[kLpcOrder], int16_t codes[kLpcOrder]) {
