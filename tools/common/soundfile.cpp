@@ -64,11 +64,6 @@ std::string openFailure(int code) {
 
 }  // namespace
 
-bool libraryRate(uint32_t rate) {
-    static const uint32_t rates[] = {8000, 11025, 11127, 16000, 22050, 22254, 32000, 44100};
-    return std::find(std::begin(rates), std::end(rates), rate) != std::end(rates);
-}
-
 // ---- rate conversion --------------------------------------------------------
 
 class Resampler {
@@ -221,7 +216,10 @@ bool SoundIn::open(const char* name, const RawFormat* raw) {
         inRate_ = uint32_t(sf_->info.samplerate);
         channels_ = unsigned(sf_->info.channels);
     }
-    outRate_ = libraryRate(inRate_) ? inRate_ : 8000;
+    // Every other rate comes down to the codecs' 8000 Hz here, through
+    // libsoxr's filter that keeps the band up to 3.8 kHz: the library's own
+    // converter (edge at 3.6 kHz) cuts the top band the encoders keep.
+    outRate_ = 8000;
     if (outRate_ != inRate_) {
         resampler_ = std::make_unique<Resampler>(inRate_, outRate_);
         if (!resampler_->ok()) return error_ = "its rate cannot be converted", false;

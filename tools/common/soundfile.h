@@ -1,7 +1,7 @@
 // Sound in and out of the tools in the formats people have: libsndfile reads
 // and writes the files (WAVE in every encoding, AIFF, AU, FLAC, Ogg Vorbis,
-// Opus, MP3, ...), libsoxr converts rates the codec library does not take.
-// The codec library sees 16-bit mono PCM at one of its own rates only.
+// Opus, MP3, ...), libsoxr converts every rate to the
+// codecs' 8000 Hz.  The codec library sees 16-bit mono PCM at 8000 Hz only.
 #pragma once
 
 #include <cstddef>
@@ -12,9 +12,6 @@
 
 namespace zeftool {
 
-// True for the eight rates the codec library converts itself.
-bool libraryRate(uint32_t rate);
-
 // Raw samples with no header: 8-bit unsigned or 16-bit signed little-endian.
 struct RawFormat {
     uint32_t rate = 8000;
@@ -24,8 +21,8 @@ struct RawFormat {
 class Resampler;
 
 // An input file (or "-" for standard input) read to its end as 16-bit mono:
-// channels are averaged, and a rate the library does not take is converted
-// to 8000 Hz ("high quality").  Errors are one line in plain words without
+// channels are averaged, and any other rate is converted to 8000 Hz
+// ("high quality").  Errors are one line in plain words without
 // the file's name (the caller puts it in front).
 class SoundIn {
 public:

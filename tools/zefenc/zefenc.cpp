@@ -28,8 +28,8 @@ const char kUsage[] =
     "       zefenc [options] -o DIR IN...\n"
     "  IN is a sound file of any format libsndfile reads (WAVE, AIFF, AU, FLAC, Ogg,\n"
     "  Opus, MP3, ...), any rate and channel count, or raw PCM, or - for standard\n"
-    "  input; OUT the Zef file.  Channels are mixed to one; a rate the codec does\n"
-    "  not take is converted to 8000 Hz.\n"
+    "  input; OUT the Zef file.  Channels are mixed to one; any other rate is\n"
+    "  converted to the codecs' 8000 Hz.\n"
     "  -o DIR           encode every IN into DIR as NAME.zef (the inputs stay)\n"
     "  -R               with -o: take the sound files in directories, recursively\n"
     "  -j N             with -o: N files at a time (default: one per core)\n"
@@ -147,8 +147,8 @@ int parse(int argc, char** argv, Options& o) {
 }
 
 // The input, read through libsndfile (or as raw samples), its noise lowered
-// with --denoise, and given to the library as 16-bit mono PCM at a rate
-// it takes, through a reader function.  The first samples are read before
+// with --denoise, and given to the library as 16-bit mono PCM at 8000 Hz,
+// through a reader function.  The first samples are read before
 // the session starts: an input that holds none must not replace an existing
 // file with an empty one.
 struct Input {
