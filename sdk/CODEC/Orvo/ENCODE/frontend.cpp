@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kBandSpan = 160;                    // the same for the band strengths
 constexpr float kHzPerVoicingCode = 248.0f;       // 3720 Hz / 15
+constexpr float kPitchedCorrelation = 0.45f;      // below it a frame has no pitch: unvoiced
 
 // ---- filters -------------------------------------------------------------
 
@@ -140,7 +141,7 @@ float pushFrame(FrontEnd* fe, const int16_t pcm[kEncFrame]) {
 // Harmonicity of each band: its normalised correlation with itself one
 // period earlier, the fractional delay made by linear interpolation (whose
 // loss of level within one narrow band the normalisation takes out).
-void bandStrengths(const FrontEnd* fe, float period, float strength[kVoicingBands]) {
+void bandStrengths(const FrontEnd* fe, float period, float strength[kVoicingBands], float power[kVoicingBands]) {
     const int lag = std::clamp(int(period), kMinLag, kMaxLag - 1);
     const float frac = std::clamp(period - float(lag), 0.0f, 1.0f);
     for (int b = 0; b < kVoicingBands; ++b) {
@@ -153,6 +154,28 @@ void bandStrengths(const FrontEnd* fe, float period, float strength[kVoicingBand
             yy += d * d;
         }
         strength[b] = xx > 0 && yy > 0 ? float(std::max(0.0, xy / std::sqrt(xx * yy))) : 0.0f;
+        power[b] = float(xx / kBandSpan);
+    }
+}
+
+// Steady noise in a band lowers its harmonicity by the noise's share of the
+// band's power (r = rho (1 - noise / power)), so a voice in noise would be
+// sent as breathier than it is.  The noise floor is the least band power of
+// the last 1.4 s, raised by the amount steady noise spends above its
+// minimum, and the harmonicity is divided back by the speech's share.  Only
+// a band whose power has moved by 6 dB or more over that time has a floor
+// to tell apart: a held vowel, or noise alone, is left as it is.
+void discountBandNoise(FrontEnd* fe, const float power[kVoicingBands], float strength[kVoicingBands]) {
+    constexpr float kFloorBias = 1.5f, kLeastShare = 0.5f, kLeastRange = 4.0f;
+    for (int b = 0; b < kVoicingBands; ++b) fe->bandPower[b][fe->powerAt] = power[b];
+    fe->powerAt = (fe->powerAt + 1) % kNoiseFrames;
+    fe->powerFrames = std::min(fe->powerFrames + 1, kNoiseFrames);
+    for (int b = 0; b < kVoicingBands; ++b) {
+        const float* ring = fe->bandPower[b];
+        const auto [least, most] = std::minmax_element(ring, ring + fe->powerFrames);
+        if (!(power[b] > 0) || *most < kLeastRange * *least) continue;
+        const float share = std::max(1.0f - kFloorBias * *least / power[b], kLeastShare);
+        strength[b] = std::min(1.0f, strength[b] / share);
     }
 }
 
@@ -186,7 +209,7 @@ void initFrontEnd(FrontEnd* fe) {
 }
 
 int voicingCode(float correlation, const float bandStrength[kVoicingBands], float level) {
-    if (level < kSilenceRms || correlation < 0.45f) return 0;
+    if (level < kSilenceRms || correlation < kPitchedCorrelation) return 0;
     // Each band counts as harmonic in proportion to its strength between
     // the two limits; the cut-off stops inside the first band that is not.
     constexpr float kNoisy = 0.7f, kHarmonic = 0.98f, kBandHz = 1000.0f;
@@ -208,7 +231,9 @@ void analyseFrame(FrontEnd* fe, const int16_t pcm[kEncFrame], FrameAnalysis* out
     // the speech and would otherwise be sent as a short hum.
     out->level = stillFrame(pcm) ? 0.0f : weightedLevel(window);
     out->period = estimatePitch(fe->history, kEncHistory, fe->prevPeriod, &out->correlation);
-    bandStrengths(fe, out->period, out->bandStrength);
+    float bandPower[kVoicingBands];
+    bandStrengths(fe, out->period, out->bandStrength, bandPower);
+    discountBandNoise(fe, bandPower, out->bandStrength);
     out->voicingCode = voicingCode(out->correlation, out->bandStrength, out->level);
     if (out->voicingCode > 0) fe->prevPeriod = out->period;
 

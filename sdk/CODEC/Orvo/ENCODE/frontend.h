@@ -18,6 +18,7 @@ constexpr int kEncHistory = 300;   // analysis span: longest pitch lag plus a fr
 constexpr int kEncLpcWindow = 240;
 constexpr int kVoicingBands = 4;   // 0-1, 1-2, 2-3 and 3-4 kHz
 constexpr int kHighPassSections = 3;  // the input high-pass, two poles each
+constexpr int kNoiseFrames = 64;   // about 1.4 s: each band's noise floor is its least power over them
 // Below one step of 16-bit samples (about -90 dBFS) a frame holds nothing
 // but rounding: sent as the quietest code, unvoiced.  Anything louder is
 // coded at its level, so quiet recordings keep their quiet parts.
@@ -34,6 +35,8 @@ struct FrontEnd {
     bool started;                            // the high-pass has seen a frame
     float prevPeriod;                        // last voiced period, 0 before the first
     float prevLsp[kLpcOrder];                // last good LSPs (Hz): fallback for a failed conversion
+    float bandPower[kVoicingBands][kNoiseFrames];  // recent band powers, a ring
+    int powerAt, powerFrames;                // the ring's next slot and how many it holds
 };
 
 // Everything the open-loop analysis knows of one frame.  `frame` is the
