@@ -170,13 +170,19 @@ void discountBandNoise(FrontEnd* fe, const float power[kVoicingBands], float str
     for (int b = 0; b < kVoicingBands; ++b) fe->bandPower[b][fe->powerAt] = power[b];
     fe->powerAt = (fe->powerAt + 1) % kNoiseFrames;
     fe->powerFrames = std::min(fe->powerFrames + 1, kNoiseFrames);
+    float share[kVoicingBands];
     for (int b = 0; b < kVoicingBands; ++b) {
         const float* ring = fe->bandPower[b];
         const auto [least, most] = std::minmax_element(ring, ring + fe->powerFrames);
-        if (!(power[b] > 0) || *most < kLeastRange * *least) continue;
-        const float share = std::max(1.0f - kFloorBias * *least / power[b], kLeastShare);
-        strength[b] = std::min(1.0f, strength[b] / share);
+        share[b] = !(power[b] > 0) || *most < kLeastRange * *least
+                       ? 1.0f
+                       : std::max(1.0f - kFloorBias * *least / power[b], kLeastShare);
     }
+    // Noise in the lowest band alone (rumble, hum) lies under the voice's
+    // harmonics rather than among them and keeps its own correlation: that
+    // band is allowed for no more noise than the band above it.
+    share[0] = std::max(share[0], share[1]);
+    for (int b = 0; b < kVoicingBands; ++b) strength[b] = std::min(1.0f, strength[b] / share[b]);
 }
 
 // Whether the frame's own samples vary about their mean by less than
