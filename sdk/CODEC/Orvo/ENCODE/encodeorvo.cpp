@@ -21,6 +21,9 @@ constexpr double kVoicedPower = 2.4 * 2.4 / 2;  // excitation weight of a sinuso
 // samples, ramps included: the frame carries 2H/N of that power (+1.1 dB).
 constexpr int kNoiseSegment = (kBaseFrame + kBaseCrossfade + 1) / 2;
 constexpr double kNoiseOverlap = 2.0 * kNoiseSegment / kBaseFrame;
+// Below this speech share of the noise band (steady noise a quarter of its
+// power) the band is not raised at all.
+constexpr double kNoisyShare = 0.75;
 
 int nearestGainCode(double log10Gain) {
     int best = 0;
@@ -36,6 +39,52 @@ int chooseEnergy(OrvoEncoder* enc, const uint8_t codes[kFieldCount], float level
     const double perGain = decodedPowerPerGain(enc, codes);
     if (!(perGain > 0)) return 0;
     return nearestGainCode(std::log10(double(level)) - 0.5 * std::log10(perGain));
+}
+
+// How much hotter than its noise the decoder plays its voiced harmonics
+// against the same envelope (dB): a sinusoid weighs kVoicedPower, the noise
+// kNoiseOverlap, and the enhancement lifts the harmonics on the formants,
+// where the power is.  0 for a frame that is all harmonics or all noise.
+double noiseLiftDb(OrvoEncoder* enc, const float a[kLpcOrder], int code, float period) {
+    period = std::clamp(period, kMinPeriod, kMaxPeriod);
+    const int M = harmonicCount(period);
+    const int voiced = voicedFromCode(code, period, M);
+    if (voiced <= 0 || voiced >= M) return 0.0;
+    float power[kBins + 1];
+    filterPower(&orvoState(&enc->shadow)->fft, a, power);
+    float amp[kMaxHarmonics] = {};
+    for (int k = 0; k < voiced; ++k) amp[k] = float(1.0 / std::sqrt(double(M)));
+    enhance(a, Pv_Table[code], period, voiced, amp, &enc->shadow);
+    double weighted = 0, plain = 0;
+    for (int k = 0; k < voiced; ++k) {
+        const double p = powerAt(power, (k + 1) * 8000.0 / period);
+        weighted += kVoicedPower * amp[k] * amp[k] * M * p;
+        plain += p;
+    }
+    return plain > 0 && weighted > 0 ? 10 * std::log10(weighted / plain / kNoiseOverlap) : 0.0;
+}
+
+// The band above the voicing cut-off comes out of the decoder lower
+// against the envelope than the harmonics below it (noiseLiftDb), so the
+// predictor and the refit's target are both taken with that band raised by
+// as much: the decoded spectrum is then level across the cut-off.  Where
+// the band is mostly steady noise the raise fades out (it would only raise
+// the noise).
+void raiseNoiseBand(OrvoEncoder* enc, const FrameAnalysis& an, float target[kBins + 1], float lsp[kLpcOrder]) {
+    const int code = std::min(an.voicingCode, kVoicingCodes - 1);
+    const int firstBand = std::min(int(code * 248 / 1000), kVoicingBands - 1);
+    double share = 0;
+    for (int b = firstBand; b < kVoicingBands; ++b) share += an.speechShare[b] / (kVoicingBands - firstBand);
+    const double trust = std::clamp((share - kNoisyShare) / (1.0 - kNoisyShare), 0.0, 1.0);
+    const double liftDb = trust * noiseLiftDb(enc, an.frame.a, code, an.frame.period);
+    const int cut = std::min(int(code * 248.0 / kHzPerBin), kBins);
+    if (!(liftDb > 0) || cut >= kBins) return;
+    for (int k = cut; k <= kBins; ++k) target[k] += float(liftDb);
+    float a[kLpcOrder], raised[kLpcOrder];
+    if (lpcOfRaisedBand(&orvoState(&enc->shadow)->fft, enc->fe.history + kEncHistory - kEncLpcWindow, cut,
+                        std::pow(10.0, liftDb / 10), a) &&
+        lpcToLsp(a, raised) && raised[0] > 0.0f && raised[kLpcOrder - 1] < 4000.0f)
+        std::copy(raised, raised + kLpcOrder, lsp);
 }
 
 }  // namespace
@@ -111,6 +160,7 @@ void encodeOrvoFrame(OrvoEncoder* enc, const int16_t pcm[kEncFrame], uint8_t cod
         float target[kBins + 1];
         smoothedSpectrumDb(&orvoState(&enc->shadow)->fft, enc->fe.history + kEncHistory - kEncLpcWindow,
                            an.voicingCode > 0 ? frame.period : 0.0f, target);
+        raiseNoiseBand(enc, an, target, lsp);
         fitEnvelope(target, lsp);
     }
     int16_t lspCodes[kLpcOrder];

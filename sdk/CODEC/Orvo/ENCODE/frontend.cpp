@@ -165,12 +165,12 @@ void bandStrengths(const FrontEnd* fe, float period, float strength[kVoicingBand
 // minimum, and the harmonicity is divided back by the speech's share.  Only
 // a band whose power has moved by 6 dB or more over that time has a floor
 // to tell apart: a held vowel, or noise alone, is left as it is.
-void discountBandNoise(FrontEnd* fe, const float power[kVoicingBands], float strength[kVoicingBands]) {
+void discountBandNoise(FrontEnd* fe, const float power[kVoicingBands], float strength[kVoicingBands],
+                       float share[kVoicingBands]) {
     constexpr float kFloorBias = 1.5f, kLeastShare = 0.5f, kLeastRange = 4.0f;
     for (int b = 0; b < kVoicingBands; ++b) fe->bandPower[b][fe->powerAt] = power[b];
     fe->powerAt = (fe->powerAt + 1) % kNoiseFrames;
     fe->powerFrames = std::min(fe->powerFrames + 1, kNoiseFrames);
-    float share[kVoicingBands];
     for (int b = 0; b < kVoicingBands; ++b) {
         const float* ring = fe->bandPower[b];
         const auto [least, most] = std::minmax_element(ring, ring + fe->powerFrames);
@@ -181,8 +181,8 @@ void discountBandNoise(FrontEnd* fe, const float power[kVoicingBands], float str
     // Noise in the lowest band alone (rumble, hum) lies under the voice's
     // harmonics rather than among them and keeps its own correlation: that
     // band is allowed for no more noise than the band above it.
-    share[0] = std::max(share[0], share[1]);
-    for (int b = 0; b < kVoicingBands; ++b) strength[b] = std::min(1.0f, strength[b] / share[b]);
+    const float lowest = std::max(share[0], share[1]);
+    for (int b = 0; b < kVoicingBands; ++b) strength[b] = std::min(1.0f, strength[b] / (b ? share[b] : lowest));
 }
 
 // Whether the frame's own samples vary about their mean by less than
@@ -239,7 +239,7 @@ void analyseFrame(FrontEnd* fe, const int16_t pcm[kEncFrame], FrameAnalysis* out
     out->period = estimatePitch(fe->history, kEncHistory, fe->prevPeriod, &out->correlation);
     float bandPower[kVoicingBands];
     bandStrengths(fe, out->period, out->bandStrength, bandPower);
-    discountBandNoise(fe, bandPower, out->bandStrength);
+    discountBandNoise(fe, bandPower, out->bandStrength, out->speechShare);
     out->voicingCode = voicingCode(out->correlation, out->bandStrength, out->level);
     if (out->voicingCode > 0) fe->prevPeriod = out->period;
 

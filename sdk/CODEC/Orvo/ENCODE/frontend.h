@@ -49,6 +49,7 @@ struct FrameAnalysis {
     float period;                      // analysed pitch period (samples, fractional)
     float correlation;                 // normalised autocorrelation at the period
     float bandStrength[kVoicingBands]; // the same per band
+    float speechShare[kVoicingBands];  // of each band's power, as far as its steady noise floor tells
 };
 
 void initFrontEnd(FrontEnd* fe);
@@ -90,6 +91,10 @@ void quantiseLspSteps(const float lsp[kLpcOrder], const float (&steps)[kLpcOrder
 // lag window, bandwidth expansion): a[k] in A(z) = 1 - sum a_k z^-k.
 // Returns false for a silent or degenerate frame.
 bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]);
+// The same predictor of kEncLpcWindow samples, taken from their power
+// spectrum with the band from bin `fromBin` (of 128) up raised `raise` times
+// in power (by its local mean, so not its fine structure).
+bool lpcOfRaisedBand(const Fft256Tables* fft, const float* x, int fromBin, double raise, float a[kLpcOrder]);
 // Predictor of an autocorrelation sequence (lags 0..10) by Levinson-Durbin;
 // false when it is not positive definite.
 bool lpcFromAutocorrelation(const double r[kLpcOrder + 1], float a[kLpcOrder]);

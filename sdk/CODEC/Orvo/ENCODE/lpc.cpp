@@ -109,6 +109,22 @@ double levinson(const double* r, float a[kLpcOrder]) {
     return err;
 }
 
+// The predictor of raw autocorrelation lags 0..10: a 60 Hz lag window (no
+// razor-sharp poles), a floor for the spectrum's valleys and a slight
+// bandwidth expansion.
+bool windowedPredictor(double r[kLpcOrder + 1], float a[kLpcOrder]) {
+    for (int k = 0; k <= kLpcOrder; ++k) {
+        const double lag = 2 * kPi * 60.0 * k / 8000.0;
+        r[k] = r[k] * std::exp(-0.5 * lag * lag);
+    }
+    if (!(r[0] > 1e-3)) return false;
+    r[0] *= 1.0001;
+    if (levinson(r, a) <= 0.0) return false;
+    double g = 1.0;
+    for (int k = 0; k < kLpcOrder; ++k) a[k] = float(a[k] * (g *= 0.994));
+    return true;
+}
+
 }  // namespace
 
 const float* lpcWindow() {
@@ -138,17 +154,45 @@ bool lpcAnalysis(const float* x, int n, float a[kLpcOrder]) {
         for (int g = 0; g < 6; ++g) sums[g] += wi * lanes::widen2(w + i - 2 * g - 1);
     }
     double r[kLpcOrder + 1];
-    for (int k = 0; k <= kLpcOrder; ++k) {
-        const double s = sums[k / 2][1 - k % 2];
-        const double lag = 2 * kPi * 60.0 * k / 8000.0;  // 60 Hz lag window: no razor-sharp poles
-        r[k] = s * std::exp(-0.5 * lag * lag);
+    for (int k = 0; k <= kLpcOrder; ++k) r[k] = sums[k / 2][1 - k % 2];
+    return windowedPredictor(r, a);
+}
+
+bool lpcOfRaisedBand(const Fft256Tables* fft, const float* x, int fromBin, double raise, float a[kLpcOrder]) {
+    const float* table = lpcWindow();
+    float re[kFft256Size] = {}, im[kFft256Size] = {};
+    for (int i = 0; i < kEncLpcWindow; ++i) re[i] = x[i] * table[i];
+    fft256(fft, re, im);
+    constexpr int kHalf = kFft256Size / 2;
+    double power[kHalf + 1];
+    for (int k = 0; k <= kHalf; ++k) power[k] = double(re[k]) * re[k] + double(im[k]) * im[k];
+    // What the raise adds follows the band's power over five bins, not each
+    // bin's: raising the fine structure of a weak band made the predictor of
+    // a steady vowel change from frame to frame with where its pulses fell.
+    constexpr int kReach = 2;
+    double added[kHalf + 1] = {};
+    for (int k = std::max(fromBin, 0); k <= kHalf; ++k) {
+        const int lo = std::max(0, k - kReach), hi = std::min(kHalf, k + kReach);
+        double sum = 0;
+        for (int j = lo; j <= hi; ++j) sum += power[j];
+        added[k] = (raise - 1.0) * sum / (hi - lo + 1);
     }
-    if (!(r[0] > 1e-3)) return false;
-    r[0] *= 1.0001;  // a floor for the spectrum's valleys
-    if (levinson(r, a) <= 0.0) return false;
-    double g = 1.0;
-    for (int k = 0; k < kLpcOrder; ++k) a[k] = float(a[k] * (g *= 0.994));
-    return true;
+    for (int k = 0; k <= kHalf; ++k) power[k] += added[k];
+    // The autocorrelation is the power spectrum's cosine series; 256 points
+    // hold the 240 windowed samples' lags 0..10 without wrapping round.
+    static const auto cosines = [] {
+        std::array<std::array<double, kHalf + 1>, kLpcOrder + 1> t{};
+        for (int lag = 0; lag <= kLpcOrder; ++lag)
+            for (int k = 0; k <= kHalf; ++k) t[lag][k] = (k == 0 || k == kHalf ? 1.0 : 2.0) * std::cos(kPi * k * lag / kHalf);
+        return t;
+    }();
+    double r[kLpcOrder + 1];
+    for (int lag = 0; lag <= kLpcOrder; ++lag) {
+        double s = 0;
+        for (int k = 0; k <= kHalf; ++k) s += cosines[lag][k] * power[k];
+        r[lag] = s;
+    }
+    return windowedPredictor(r, a);
 }
 
 bool lpcFromAutocorrelation(const double r[kLpcOrder + 1], float a[kLpcOrder]) {
