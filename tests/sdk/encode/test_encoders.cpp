@@ -468,7 +468,6 @@ TYPED_TEST(Encoders, BandLimitedSpeechKeepsItsTopBandDown) {
     EXPECT_LT(topOverBody(out), -50);
 }
 
-// Orvo's refit of its upper LSPs against a log spectrum.
 // A vowel in steady white noise, coded with harmonics below the voicing
 // cut-off and noise above it: the decoder plays its noise lower against the
 // envelope than its harmonics, which the encoder makes up for, so the
@@ -496,6 +495,7 @@ TEST(OrvoEncoder, NoiseAboveTheCutOffKeepsItsLevelAgainstTheHarmonics) {
     }
 }
 
+// Orvo's refit of its upper LSPs against a log spectrum.
 class OrvoEnvelopeFit : public ::testing::Test {
 protected:
     void SetUp() override { zef::initFft256(&fft_); }

@@ -41,6 +41,31 @@ int chooseEnergy(OrvoEncoder* enc, const uint8_t codes[kFieldCount], float level
     return nearestGainCode(std::log10(double(level)) - 0.5 * std::log10(perGain));
 }
 
+// The first bin of the band the noise book of voicing `code` covers.
+int noiseFirstBin(int code) { return std::min(int(code * 248.0 / kHzPerBin), kBins); }
+
+// The decoder's voiced harmonics of one frame against the envelope `power`
+// of predictor `a`: the power they carry per squared gain (they share the
+// gain as the decoder shares it, enhancement included), and the sum of the
+// envelope at their frequencies.
+struct VoicedPart {
+    double power, envelope;
+};
+
+VoicedPart voicedPart(OrvoEncoder* enc, const float a[kLpcOrder], const float power[kBins + 1], int code,
+                      float period, int M, int voiced) {
+    float amp[kMaxHarmonics] = {};
+    for (int k = 0; k < voiced; ++k) amp[k] = float(1.0 / std::sqrt(double(M)));
+    enhance(a, Pv_Table[code], period, voiced, amp, &enc->shadow);
+    VoicedPart part{0, 0};
+    for (int k = 0; k < voiced; ++k) {
+        const double p = powerAt(power, (k + 1) * 8000.0 / period);
+        part.power += kVoicedPower * amp[k] * amp[k] * p;
+        part.envelope += p;
+    }
+    return part;
+}
+
 // How much hotter than its noise the decoder plays its voiced harmonics
 // against the same envelope (dB): a sinusoid weighs kVoicedPower, the noise
 // kNoiseOverlap, and the enhancement lifts the harmonics on the formants,
@@ -52,16 +77,9 @@ double noiseLiftDb(OrvoEncoder* enc, const float a[kLpcOrder], int code, float p
     if (voiced <= 0 || voiced >= M) return 0.0;
     float power[kBins + 1];
     filterPower(&orvoState(&enc->shadow)->fft, a, power);
-    float amp[kMaxHarmonics] = {};
-    for (int k = 0; k < voiced; ++k) amp[k] = float(1.0 / std::sqrt(double(M)));
-    enhance(a, Pv_Table[code], period, voiced, amp, &enc->shadow);
-    double weighted = 0, plain = 0;
-    for (int k = 0; k < voiced; ++k) {
-        const double p = powerAt(power, (k + 1) * 8000.0 / period);
-        weighted += kVoicedPower * amp[k] * amp[k] * M * p;
-        plain += p;
-    }
-    return plain > 0 && weighted > 0 ? 10 * std::log10(weighted / plain / kNoiseOverlap) : 0.0;
+    const VoicedPart part = voicedPart(enc, a, power, code, period, M, voiced);
+    return part.envelope > 0 && part.power > 0 ? 10 * std::log10(part.power * M / part.envelope / kNoiseOverlap)
+                                               : 0.0;
 }
 
 // The band above the voicing cut-off comes out of the decoder lower
@@ -76,9 +94,10 @@ void raiseNoiseBand(OrvoEncoder* enc, const FrameAnalysis& an, float target[kBin
     double share = 0;
     for (int b = firstBand; b < kVoicingBands; ++b) share += an.speechShare[b] / (kVoicingBands - firstBand);
     const double trust = std::clamp((share - kNoisyShare) / (1.0 - kNoisyShare), 0.0, 1.0);
+    const int cut = noiseFirstBin(code);
+    if (!(trust > 0) || cut >= kBins) return;
     const double liftDb = trust * noiseLiftDb(enc, an.frame.a, code, an.frame.period);
-    const int cut = std::min(int(code * 248.0 / kHzPerBin), kBins);
-    if (!(liftDb > 0) || cut >= kBins) return;
+    if (!(liftDb > 0)) return;
     for (int k = cut; k <= kBins; ++k) target[k] += float(liftDb);
     float a[kLpcOrder], raised[kLpcOrder];
     if (lpcOfRaisedBand(&orvoState(&enc->shadow)->fft, enc->fe.history + kEncHistory - kEncLpcWindow, cut,
@@ -104,16 +123,10 @@ double decodedPowerPerGain(OrvoEncoder* enc, const uint8_t codes[kFieldCount]) {
     const float period = std::clamp(float(8000.0 / Q2F0(codes[1])), kMinPeriod, kMaxPeriod);
     const int M = harmonicCount(period);
     const int voiced = voicedFromCode(code, period, M);
-    // The voiced harmonics share the gain as the decoder does, enhancement included.
-    float amp[kMaxHarmonics] = {};
-    for (int k = 0; k < voiced; ++k) amp[k] = float(1.0 / std::sqrt(double(M)));
-    enhance(a, Pv_Table[code], period, voiced, amp, &enc->shadow);
-    double voicedPower = 0;
-    for (int k = 0; k < voiced; ++k)
-        voicedPower += kVoicedPower * amp[k] * amp[k] * powerAt(power, (k + 1) * 8000.0 / period);
+    const double voicedPower = voicedPart(enc, a, power, code, period, M, voiced).power;
     // The noise book of this code covers the band above code * 248 Hz,
     // scaled to the power of the unvoiced harmonics.
-    const int firstBin = std::min(int(code * 248.0 / kHzPerBin), kBins - 1);
+    const int firstBin = std::min(noiseFirstBin(code), kBins - 1);
     double bandPower = 0;
     for (int k = firstBin; k < kBins; ++k) bandPower += power[k];
     bandPower /= kBins - firstBin;

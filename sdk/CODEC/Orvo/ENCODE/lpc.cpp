@@ -171,7 +171,7 @@ bool lpcOfRaisedBand(const Fft256Tables* fft, const float* x, int fromBin, doubl
     // a steady vowel change from frame to frame with where its pulses fell.
     constexpr int kReach = 2;
     double added[kHalf + 1] = {};
-    for (int k = std::max(fromBin, 0); k <= kHalf; ++k) {
+    for (int k = fromBin; k <= kHalf; ++k) {
         const int lo = std::max(0, k - kReach), hi = std::min(kHalf, k + kReach);
         double sum = 0;
         for (int j = lo; j <= hi; ++j) sum += power[j];
