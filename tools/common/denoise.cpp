@@ -3,6 +3,7 @@
 #include <speex/speex_preprocess.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -25,11 +26,19 @@ constexpr float kSpeechOverNoiseDb = 12;  // a tenth of the frames this far abov
 // at most 48 dB) and lowered again after.
 constexpr double kSuppressorPeak = 8192, kMaxGain = 256;
 
-// The value below which a share q of the values lie.
-float quantile(std::vector<float>& v, double q) {
-    auto at = v.begin() + long(std::lround(q * double(v.size() - 1)));
-    std::nth_element(v.begin(), at, v.end());
-    return *at;
+// The values below which shares q[0] > q[1] > ... of v lie.  Each search
+// only looks below the one before: what lies there is no greater.
+template <size_t kCount>
+std::array<float, kCount> quantiles(std::vector<float>& v, const std::array<double, kCount>& q) {
+    std::array<float, kCount> out{};
+    auto end = v.end();
+    for (size_t k = 0; k < kCount; ++k) {
+        const auto at = v.begin() + long(std::lround(q[k] * double(v.size() - 1)));
+        std::nth_element(v.begin(), at, end);
+        out[k] = *at;
+        end = at;
+    }
+    return out;
 }
 
 }  // namespace
@@ -106,9 +115,8 @@ double Denoiser::wanted() {
         ++levelsFrom_;
     }
     const uint64_t upTo = std::min<uint64_t>(framesIn_, framesOut_ + kAheadFrames + 1);
-    std::vector<float> v(levels_.begin(), levels_.begin() + long(upTo - levelsFrom_));
-    const float loud = quantile(v, 0.98), speech = quantile(v, 0.90), quiet = quantile(v, 0.10),
-                quietest = quantile(v, 0.02);
+    window_.assign(levels_.begin(), levels_.begin() + long(upTo - levelsFrom_));
+    const auto [loud, speech, quiet, quietest] = quantiles<4>(window_, {0.98, 0.90, 0.10, 0.02});
     // Too little speech in the window (a pause, noise alone, the first
     // breath of a recording) to judge by: as before.
     if (speech - quiet < kSpeechOverNoiseDb) return mix_;

@@ -40,9 +40,10 @@ const char kUsage[] =
     "                   or formant warp is applied to the coded frames) and mark the\n"
     "                   file with it; zefinfo --guisettes lists them; 0 is none\n"
     "  --compat         write the compatibility block (WAVE output only)\n"
-    "  --denoise        lower the steady background noise of a noisy recording\n"
-    "                   before coding (speexdsp's suppressor, where it is noisy)\n"
-    "  --no-denoise     code the sound as it comes (the default)\n"
+    "  --denoise        lower a steady background noise close under the speech\n"
+    "                   before coding (speexdsp's suppressor, only where the\n"
+    "                   recording is that noisy; the default)\n"
+    "  --no-denoise     code the sound as it comes\n"
     "  --rate HZ        the input is raw samples at this rate (default 8000)\n"
     "  --bits 8|16      the input is raw samples of this size: 8 unsigned, 16 signed\n"
     "                   little-endian (default 16); files named .raw or .pcm are raw\n"
@@ -54,7 +55,7 @@ struct Options {
     const char* out = nullptr;
     uint32_t codec = KELVANE_CODEC_LUMO_8K;
     unsigned guisette = 0;
-    bool compat = false, quiet = false, raw = false, denoise = false;
+    bool compat = false, quiet = false, raw = false, denoise = true;
     uint32_t rate = 8000;
     unsigned bits = 16;
     bool rawGiven = false;  // --rate or --bits
@@ -147,7 +148,7 @@ int parse(int argc, char** argv, Options& o) {
 }
 
 // The input, read through libsndfile (or as raw samples), its noise lowered
-// with --denoise, and given to the library as 16-bit mono PCM at 8000 Hz,
+// where it is noisy, and given to the library as 16-bit mono PCM at 8000 Hz,
 // through a reader function.  The first samples are read before
 // the session starts: an input that holds none must not replace an existing
 // file with an empty one.
