@@ -1,6 +1,6 @@
 // Noise suppression of the sound zefenc codes, before the encoder analyses
 // it: speexdsp's preprocessor with denoising only (no gain control, voice
-// detection or dereverberation), 20 ms frames at the rate it is given.
+// detection or dereverberation), 10 ms blocks at the rate it is given.
 //
 // It is only let in where the recording is noisy: on clean speech the
 // suppressor takes spectral detail that the encoder needs, on a recording
@@ -80,7 +80,7 @@ private:
     std::deque<float> levels_;
     std::vector<float> window_;    // the levels judged, in any order
     uint64_t framesFrom_ = 0, levelsFrom_ = 0, framesIn_ = 0, framesOut_ = 0;
-    // The suppressor: running from frame started_, given the frames before
+    // The suppressor: running from frame started_, given the blocks before
     // fed_; frames out since it was last needed.
     bool running_ = false;
     uint64_t started_ = 0, fed_ = 0;
