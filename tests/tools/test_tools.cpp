@@ -664,12 +664,13 @@ Samples mixed(const Samples& a, const Samples& b) {
     return s;
 }
 
-// Everything the suppressor gives for `in` at `rate`, read `piece` at a time.
+// Everything the suppressor gives for `in` at `rate`, read `piece` at a time
+// from a source that gives at most 61 samples a call, as a pipe may.
 Samples denoised(const Samples& in, uint32_t rate, size_t piece = 97, long failAt = -1) {
     size_t at = 0;
     zeftool::Denoiser d(rate, [&](int16_t* to, size_t n) -> long {
         if (failAt >= 0 && at >= size_t(failAt)) return -1;
-        n = std::min(n, in.size() - at);
+        n = std::min({n, in.size() - at, size_t(61)});
         std::copy_n(in.begin() + long(at), n, to);
         at += n;
         return long(n);
@@ -689,8 +690,9 @@ Samples denoised(const Samples& in, uint32_t rate, size_t piece = 97, long failA
 
 // The suppressor gives as many samples as it is given, at every rate the
 // library takes and any length, in their place; a clean recording comes
-// through sample for sample, as does one with its own hiss 28 dB under the
-// speech, and the rest of one whose noise stops;
+// through sample for sample, as do one with its own hiss 28 dB under the
+// speech, a steady noise with no speech over it, and the rest of a
+// recording whose noise stops;
 // in a steady noise the pauses drop by far more than the speech; a read
 // error is passed on.
 TEST(Denoise, LowersSteadyNoiseAndKeepsLengthPlaceAndLevel) {
@@ -700,9 +702,11 @@ TEST(Denoise, LowersSteadyNoiseAndKeepsLengthPlaceAndLevel) {
             const Samples in = mixed(vowel(n, 120, 8000, rate), noise(n, 1000, 5));
             EXPECT_EQ(denoised(in, rate, n % 2 ? 97 : 4096).size(), n);
         }
-    const Samples clean = speechLike(24000), hissy = mixed(bursts(40000), noise(40000, 200, 7));
+    const Samples clean = speechLike(24000), hissy = mixed(bursts(40000), noise(40000, 200, 7)),
+                  noiseAlone = noise(40000, 700, 3);
     EXPECT_EQ(denoised(clean, 8000), clean);
     EXPECT_EQ(denoised(hissy, 8000), hissy);
+    EXPECT_EQ(denoised(noiseAlone, 8000), noiseAlone);
 
     for (double peak : {8000.0, 60.0}) {  // and at -55 dBFS, where speexdsp alone takes the speech too
         SCOPED_TRACE(peak);
