@@ -3,7 +3,6 @@
 #include <speex/speex_preprocess.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -23,27 +22,13 @@ constexpr uint64_t kJudgeFrames = 5;   // the recording is judged every 100 ms
 // nearer the clean speech in pink noise and babble at 10 dB).
 constexpr uint64_t kBlocks = 2;
 constexpr double kLevelCutHz = 300;    // rumble and hum do not count as noise here
+constexpr double kLevelStepDb = 0.1;  // the levels are judged to this step
 constexpr float kSpeechOverNoiseDb = 12;  // a tenth of the frames this far above the quiet ones: speech
 // speexdsp judges noise by absolute levels: a recording at -40 dBFS loses its
 // speech with the noise.  Quiet sound is given to it raised (the peak of the
 // seconds it starts on to -12 dBFS, leaving room for louder speech later; by
 // at most 48 dB) and lowered again after.
 constexpr double kSuppressorPeak = 8192, kMaxGain = 256;
-
-// The values below which shares q[0] > q[1] > ... of v lie.  Each search
-// only looks below the one before: what lies there is no greater.
-template <size_t kCount>
-std::array<float, kCount> quantiles(std::vector<float>& v, const std::array<double, kCount>& q) {
-    std::array<float, kCount> out{};
-    auto end = v.end();
-    for (size_t k = 0; k < kCount; ++k) {
-        const auto at = v.begin() + long(std::lround(q[k] * double(v.size() - 1)));
-        std::nth_element(v.begin(), at, end);
-        out[k] = *at;
-        end = at;
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -97,6 +82,20 @@ double Denoiser::level(const std::vector<int16_t>& x, size_t n) {
     return 10 * std::log10(sum / double(std::max<size_t>(n, 1)) + 1);  // 0 dB: one step of 16 bits
 }
 
+// The levels below which shares q[0] < q[1] < ... of the window's lie, in
+// one pass over the histogram.
+template <size_t kCount>
+std::array<float, kCount> Denoiser::quantiles(const std::array<double, kCount>& q) const {
+    std::array<float, kCount> out{};
+    const double last = double(levels_.size() - 1);
+    size_t k = 0, below = 0;
+    for (size_t bin = 0; bin < kLevelBins && k < kCount; ++bin) {
+        below += histogram_[bin];
+        for (; k < kCount && double(below) > std::round(q[k] * last); ++k) out[k] = float(double(bin) * kLevelStepDb);
+    }
+    return out;
+}
+
 bool Denoiser::pull() {
     Frame f{std::vector<int16_t>(frame_, 0), {}, 0};
     while (!ended_ && f.n < frame_) {
@@ -106,7 +105,9 @@ bool Denoiser::pull() {
         f.n += size_t(got);
     }
     if (f.n == 0) return true;  // nothing more to come
-    levels_.push_back(float(level(f.in, f.n)));
+    const auto bin = uint16_t(std::clamp(std::lround(level(f.in, f.n) / kLevelStepDb), 0L, long(kLevelBins - 1)));
+    levels_.push_back(bin);
+    ++histogram_[bin];
     frames_.push_back(std::move(f));
     ++framesIn_;
     return true;
@@ -115,12 +116,12 @@ bool Denoiser::pull() {
 double Denoiser::wanted() {
     // Frames from kBehindFrames before the next one out to kAheadFrames after.
     while (levelsFrom_ + kBehindFrames < framesOut_) {
+        --histogram_[levels_.front()];
         levels_.pop_front();
         ++levelsFrom_;
     }
-    const uint64_t upTo = std::min<uint64_t>(framesIn_, framesOut_ + kAheadFrames + 1);
-    window_.assign(levels_.begin(), levels_.begin() + long(upTo - levelsFrom_));
-    const auto [loud, speech, quiet, quietest] = quantiles<4>(window_, {0.98, 0.90, 0.10, 0.02});
+    // (No more than kAheadFrames are read ahead of the next one out.)
+    const auto [quietest, quiet, speech, loud] = quantiles<4>({0.02, 0.10, 0.90, 0.98});
     // Too little speech in the window (a pause, noise alone, the first
     // breath of a recording) to judge by: as before.
     if (speech - quiet < kSpeechOverNoiseDb) return mix_;
