@@ -140,18 +140,25 @@ def write_scaled(path, samples, gain):
         w.writeframes(out.tobytes() if sys.byteorder == "little" else _swapped(out))
 
 
-def level_db(samples):
-    """RMS level in dB of the 20 ms blocks within 35 dB of the loudest one:
-    the active speech, so that trailing silence does not count."""
-    blocks = []
-    for i in range(0, len(samples) - 159, 160):
-        e = sum(s * s for s in samples[i:i + 160]) / 160.0
-        blocks.append(e)
-    if not blocks or max(blocks) <= 0:
-        return float("-inf")
-    floor = max(blocks) * 10 ** -3.5
-    active = [e for e in blocks if e >= floor]
-    return 10 * math.log10(sum(active) / len(active))
+def block_energies(samples, lag=0):
+    """Mean square of each 20 ms block, the samples taken `lag` later (or,
+    for a negative lag, with -lag zeros before them)."""
+    samples = samples[lag:] if lag >= 0 else [0] * -lag + list(samples)
+    return [sum(s * s for s in samples[i:i + 160]) / 160.0 for i in range(0, len(samples) - 159, 160)]
+
+
+def active_blocks(energies):
+    """The blocks within 35 dB of the loudest one: the active speech, so that
+    pauses and trailing silence do not count."""
+    top = max(energies, default=0)
+    return [k for k, e in enumerate(energies) if top > 0 and e >= top * 10 ** -3.5]
+
+
+def level_db(energies, blocks):
+    """RMS level in dB over the given blocks."""
+    values = [energies[k] for k in blocks if k < len(energies)]
+    total = sum(values)
+    return 10 * math.log10(total / len(values)) if total > 0 else float("-inf")
 
 
 class Codec:
@@ -205,8 +212,11 @@ def quality(python, speechq, item, decoded):
     m = QUALITY_LINE.search(out)
     if not m:
         raise ToolError(f"quality measure printed no figures: {out.strip()[:120]!r}")
-    level = level_db(samples) - item.ref_level
-    return float(m.group(1)), float(m.group(2)), int(m.group(3)), level
+    # The decoded level over the blocks where the reference speaks, at the
+    # measure's lag: a decoded noise in the pauses does not lower it.
+    lag = int(m.group(3))
+    level = level_db(block_energies(samples, lag), item.active) - item.ref_level
+    return float(m.group(1)), float(m.group(2)), lag, level
 
 
 def mean(values):
@@ -309,7 +319,9 @@ class Item:
 
     def __init__(self, name, input_path, ref_path, ref_samples):
         self.name, self.input, self.ref, self.samples = name, input_path, ref_path, ref_samples
-        self.ref_level = level_db(ref_samples)
+        energies = block_energies(ref_samples)
+        self.active = active_blocks(energies)
+        self.ref_level = level_db(energies, self.active)
         self.seconds = len(ref_samples) / RATE
         self.gain = self.measure_ref = None
 
@@ -510,7 +522,7 @@ def devset_report(args, rows, files, seconds, totals):
             score[a, b] += bool(ok)
             line += f"{text:>{max(14, len(a + b) + 4)}}"
         print(line)
-    print("\nlevel dB: decoded minus reference, active speech")
+    print("\nlevel dB: decoded minus reference, over the reference's active speech")
     print(f"{'condition':<11}" + "".join(f"{n:>10}" for n in names))
     for condition, count, codecs in rows:
         print(f"{condition:<11}" + "".join(
