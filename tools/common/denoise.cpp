@@ -18,7 +18,7 @@ constexpr unsigned kIdleFrames = 250;  // the suppressor stops after 5 s not nee
 constexpr double kMixStep = 1.0 / 25;  // half a second from none to all
 constexpr uint64_t kJudgeFrames = 5;   // the recording is judged every 100 ms
 // The suppressor is given each frame in two blocks of 10 ms: it follows the
-// noise and the speech's onsets better than in 20 ms blocks (0.3-0.6 dB
+// noise and the speech's onsets better than in 20 ms blocks (0.2-0.8 dB
 // nearer the clean speech in pink noise and babble at 10 dB).
 constexpr uint64_t kBlocks = 2;
 constexpr double kLevelCutHz = 300;    // rumble and hum do not count as noise here
@@ -120,7 +120,8 @@ double Denoiser::wanted() {
         levels_.pop_front();
         ++levelsFrom_;
     }
-    // (No more than kAheadFrames are read ahead of the next one out.)
+    // The window is every level kept: reading stops kAheadFrames past the
+    // next frame out.
     const auto [quietest, quiet, speech, loud] = quantiles<4>({0.02, 0.10, 0.90, 0.98});
     // Too little speech in the window (a pause, noise alone, the first
     // breath of a recording) to judge by: as before.
