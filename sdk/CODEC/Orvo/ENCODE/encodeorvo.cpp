@@ -42,7 +42,7 @@ int chooseEnergy(OrvoEncoder* enc, const uint8_t codes[kFieldCount], float level
 }
 
 // The first bin of the band the noise book of voicing `code` covers.
-int noiseFirstBin(int code) { return std::min(int(code * 248.0 / kHzPerBin), kBins); }
+int noiseFirstBin(int code) { return std::min(int(code * double(kHzPerVoicingCode) / kHzPerBin), kBins); }
 
 // The decoder's voiced harmonics of one frame against the envelope `power`
 // of predictor `a`: the power they carry per squared gain (they share the
@@ -90,7 +90,7 @@ double noiseLiftDb(OrvoEncoder* enc, const float a[kLpcOrder], int code, float p
 // the noise).
 void raiseNoiseBand(OrvoEncoder* enc, const FrameAnalysis& an, float target[kBins + 1], float lsp[kLpcOrder]) {
     const int code = std::min(an.voicingCode, kVoicingCodes - 1);
-    const int firstBand = std::min(int(code * 248 / 1000), kVoicingBands - 1);
+    const int firstBand = std::min(code * kHzPerVoicingCode / 1000, kVoicingBands - 1);
     double share = 0;
     for (int b = firstBand; b < kVoicingBands; ++b) share += an.speechShare[b] / (kVoicingBands - firstBand);
     const double trust = std::clamp((share - kNoisyShare) / (1.0 - kNoisyShare), 0.0, 1.0);

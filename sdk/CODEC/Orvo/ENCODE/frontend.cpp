@@ -12,7 +12,6 @@ namespace zef::orvo {
 namespace {
 
 constexpr int kBandSpan = 160;                    // the same for the band strengths
-constexpr float kHzPerVoicingCode = 248.0f;       // 3720 Hz / 15
 constexpr float kPitchedCorrelation = 0.45f;      // below it a frame has no pitch: unvoiced
 
 // ---- filters -------------------------------------------------------------

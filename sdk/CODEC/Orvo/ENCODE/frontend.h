@@ -17,6 +17,7 @@ constexpr int kEncFrame = 180;
 constexpr int kEncHistory = 300;   // analysis span: longest pitch lag plus a frame
 constexpr int kEncLpcWindow = 240;
 constexpr int kVoicingBands = 4;   // 0-1, 1-2, 2-3 and 3-4 kHz
+constexpr int kHzPerVoicingCode = 248;  // the voicing cut-off's step: 3720 Hz / 15
 constexpr int kHighPassSections = 3;  // the input high-pass, two poles each
 constexpr int kNoiseFrames = 64;   // about 1.4 s: each band's noise floor is its least power over them
 // Below one step of 16-bit samples (about -90 dBFS) a frame holds nothing
