@@ -144,8 +144,10 @@ void Denoiser::suppress(uint64_t upTo) {
     // The suppressor works on blocks of part of a frame and gives back the
     // block before the one it is given; past the end it is given silence.
     const size_t block = frame_ / kBlocks;
+    std::vector<int16_t>& x = block_;
+    x.resize(block);
     for (; fed_ <= (upTo + 1) * kBlocks; ++fed_) {
-        std::vector<int16_t> x(block, 0);
+        std::fill(x.begin(), x.end(), int16_t(0));
         const uint64_t at = fed_ / kBlocks;
         if (at < framesIn_) {
             const int16_t* in = frame(at).in.data() + fed_ % kBlocks * block;

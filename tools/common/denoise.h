@@ -91,6 +91,7 @@ private:
     uint64_t started_ = 0, fed_ = 0;
     unsigned idle_ = 0;
     double gain_ = 1;              // on the way in; undone on the way out
+    std::vector<int16_t> block_;   // the block the suppressor works on
     std::vector<int16_t> ready_;
     size_t readyAt_ = 0;
     double mix_ = 0, target_ = 0;  // share of the suppressor's sound, 0..1: now, wanted

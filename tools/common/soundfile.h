@@ -1,7 +1,7 @@
 // Sound in and out of the tools in the formats people have: libsndfile reads
 // and writes the files (WAVE in every encoding, AIFF, AU, FLAC, Ogg Vorbis,
-// Opus, MP3, ...), libsoxr converts every rate to the
-// codecs' 8000 Hz.  The codec library sees 16-bit mono PCM at 8000 Hz only.
+// Opus, MP3, ...), libsoxr converts every rate to the codecs' 8000 Hz.  The
+// codec library sees 16-bit mono PCM at 8000 Hz only.
 #pragma once
 
 #include <cstddef>
