@@ -25,6 +25,10 @@ import wave
 RATE = 8000
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 QUALITY_LINE = re.compile(r"MCD\s+([-\d.naif]+)\s+dB\s+LSD\s+([-\d.naif]+)\s+dB\s+lag\s+(-?\d+)")
+DELAY_LINE = re.compile(r"^(at|best) (-?\d+) MCD ([-\d.naif]+) LSD ([-\d.naif]+)$", re.M)
+BEST_DELAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "best_delay.py")
+# Fields of a result: (name, mcd, lsd, lag, level, best mcd, best lsd, best lag).
+MCD, LSD, LEVEL, BEST_MCD, BEST_LSD = 1, 2, 4, 5, 6
 
 # Targets: a codec should be at least as good as its codec2 peer on both
 # distances, and our encoders should run at least this many times real time.
@@ -197,8 +201,23 @@ def code(codec, input_wav, input_raw, seconds, work):
     return decoded
 
 
-def quality(python, speechq, item, decoded):
-    """The measure's figures and the level difference: (mcd, lsd, lag, level dB).
+def best_delay(python, ref, dec, mcd, lsd, lag):
+    """(mcd, lsd, lag) at the decoded file's best delay (best_delay.py), once
+    its figures at the measure's own lag are found to be the measure's."""
+    out = run([python, BEST_DELAY, ref, dec, str(lag)])
+    found = {m.group(1): (float(m.group(3)), float(m.group(4)), int(m.group(2))) for m in DELAY_LINE.finditer(out)}
+    if set(found) != {"at", "best"}:
+        raise ToolError(f"best_delay.py printed no figures: {out.strip()[:120]!r}")
+    if abs(found["at"][0] - mcd) > 0.011 or abs(found["at"][1] - lsd) > 0.011:
+        raise ToolError(f"best_delay.py gives {found['at'][0]:.2f}/{found['at'][1]:.2f} at lag {lag}, "
+                        f"the measure {mcd:.2f}/{lsd:.2f}: they no longer measure the same")
+    return found["best"]
+
+
+def quality(python, speechq, item, decoded, with_best_delay=False):
+    """The measure's figures and the level difference, and with_best_delay the
+    figures at the best delay: (mcd, lsd, lag, level dB, best mcd, best lsd,
+    best lag), NaN and 0 for those not taken.
     A reference beyond 16 bits (clipped condition) is measured as 16-bit copies
     of it and of the decoded file, both scaled by the same gain: the distances
     compare spectra in dB, so a common gain leaves them as they are."""
@@ -214,9 +233,10 @@ def quality(python, speechq, item, decoded):
         raise ToolError(f"quality measure printed no figures: {out.strip()[:120]!r}")
     # The decoded level over the blocks where the reference speaks, at the
     # measure's lag: a decoded noise in the pauses does not lower it.
-    lag = int(m.group(3))
+    mcd, lsd, lag = float(m.group(1)), float(m.group(2)), int(m.group(3))
     level = level_db(block_energies(samples, lag), item.active) - item.ref_level
-    return float(m.group(1)), float(m.group(2)), lag, level
+    best = best_delay(python, ref, dec, mcd, lsd, lag) if with_best_delay else (float("nan"), float("nan"), 0)
+    return (mcd, lsd, lag, level) + best
 
 
 def mean(values):
@@ -280,6 +300,9 @@ def parse_args():
                    help="quality measures run side by side (default %(default)s)")
     p.add_argument("--per-file", action="store_true", help="also print every file's figures")
     p.add_argument("--keep", metavar="DIR", help="keep coded and decoded files in DIR")
+    p.add_argument("--best-delay", action="store_true",
+                   help="also score every file at the delay where its MCD is least (best_delay.py, "
+                        "with --python): the measure's alignment wanders from file to file")
     args = p.parse_args()
     if bool(args.speech_dir) == bool(args.devset):
         p.error("give either SPEECH_DIR or --devset DIR")
@@ -400,7 +423,7 @@ def evaluate(args, items, codecs, sox, work):
     def one(job):
         c, item, decoded = job
         try:
-            return c, item, quality(args.python, args.measure, item, decoded), None
+            return c, item, quality(args.python, args.measure, item, decoded, args.best_delay), None
         except ToolError as e:
             return c, item, None, str(e)
 
@@ -480,15 +503,41 @@ def devset(args, work):
     devset_report(args, rows, files, seconds, totals)
 
 
-def verdict(a, b):
+def verdict(a, b, fields=(MCD, LSD)):
     """Whether codec a is at least as good as codec b on both distances."""
     if not a or not b or a.unavailable or b.unavailable or not a.results or not b.results:
         return "-", None
-    worse = [label for i, label in ((1, "MCD"), (2, "LSD"))
+    worse = [label for i, label in zip(fields, ("MCD", "LSD"))
              if mean(r[i] for r in a.results) > mean(r[i] for r in b.results)]
     if not worse:
         return "meets", True
     return "MISSES " + ("both" if len(worse) == 2 else worse[0]), False
+
+
+def distance_table(rows, names, checks, fields):
+    """One row per condition: each codec's mean MCD / LSD (the result fields
+    given) and the verdicts.  Returns how many conditions meet each check."""
+    width = {check: max(14, len(check[0] + check[1]) + 4) for check in checks}
+    print(f"{'condition':<11}" + "".join(f"{n:>14}" for n in names)
+          + "".join(f"{a + '<=' + b:>{width[a, b]}}" for a, b in checks))
+    score = {check: 0 for check in checks}
+    for condition, count, codecs in rows:
+        by = {c.name: c for c in codecs}
+        line = f"{condition:<11}"
+        for c in codecs:
+            if c.unavailable or not c.results:
+                cell = "unavailable"
+            else:
+                cell = f"{mean(r[fields[0]] for r in c.results):.2f}/{mean(r[fields[1]] for r in c.results):5.2f}"
+                if len(c.results) < count:
+                    cell += "*"
+            line += f"{cell:>14}"
+        for a, b in checks:
+            text, ok = verdict(by[a], by[b], fields)
+            score[a, b] += bool(ok)
+            line += f"{text:>{width[a, b]}}"
+        print(line)
+    return score
 
 
 def devset_report(args, rows, files, seconds, totals):
@@ -499,34 +548,21 @@ def devset_report(args, rows, files, seconds, totals):
     print(f"{files} recordings, {seconds:.1f} s of speech per condition, from {args.devset}")
     print("MCD / LSD dB against the reference (lower is better); "
           "verdicts: at least as good on both distances")
-    print(f"{'condition':<11}" + "".join(f"{n:>14}" for n in names)
-          + "".join(f"{a + '<=' + b:>{max(14, len(a + b) + 4)}}" for a, b in checks))
-    score = {check: 0 for check in checks}
+    score = distance_table(rows, names, checks, (MCD, LSD))
+    if args.best_delay:
+        print("\nthe same, every file taken at the delay where its MCD is least")
+        best = distance_table(rows, names, checks, (BEST_MCD, BEST_LSD))
     failures = []
     for condition, count, codecs in rows:
-        by = {c.name: c for c in codecs}
-        line = f"{condition:<11}"
         for c in codecs:
-            if c.unavailable or not c.results:
-                cell = "unavailable"
-            else:
-                cell = f"{mean(r[1] for r in c.results):.2f}/{mean(r[2] for r in c.results):5.2f}"
-                if len(c.results) < count:
-                    cell += "*"
-            line += f"{cell:>14}"
             failures += [(condition, c.name, name, why) for name, why in c.failures]
             if c.unavailable:
                 failures.append((condition, c.name, "", c.unavailable))
-        for a, b in checks:
-            text, ok = verdict(by[a], by[b])
-            score[a, b] += bool(ok)
-            line += f"{text:>{max(14, len(a + b) + 4)}}"
-        print(line)
     print("\nlevel dB: decoded minus reference, over the reference's active speech")
     print(f"{'condition':<11}" + "".join(f"{n:>10}" for n in names))
     for condition, count, codecs in rows:
         print(f"{condition:<11}" + "".join(
-            f"{mean(r[4] for r in c.results):>+10.2f}" if c.results else f"{'-':>10}" for c in codecs))
+            f"{mean(r[LEVEL] for r in c.results):>+10.2f}" if c.results else f"{'-':>10}" for c in codecs))
     if failures:
         print("\n* failed files:")
         for condition, codec, name, why in failures:
@@ -534,7 +570,8 @@ def devset_report(args, rows, files, seconds, totals):
     print()
     for (a, b), n in score.items():
         ok = "meets" if n == len(rows) else "MISSES"
-        print(f"{a} <= {b} on both distances in {n} of {len(rows)} conditions: {ok} the target")
+        at_best = f" (at the best delay: {best[a, b]})" if args.best_delay else ""
+        print(f"{a} <= {b} on both distances in {n} of {len(rows)} conditions{at_best}: {ok} the target")
     speeds = [f"{n} {t[0] / t[1]:.0f}" for n, t in totals.items() if t[1] > 0]
     if speeds:
         print("encoding, x real time over every condition (with process start-up): " + ", ".join(speeds))
@@ -555,9 +592,12 @@ def report(args, codecs, speech, work):
             print(f"{c.name:<9}  unavailable: {c.unavailable}")
             continue
         c.long_speed = long_run_speed(c, speech, work) if c.results else float("nan")
-        print(f"{c.name:<9}{len(c.results):>6}{mean(r[1] for r in c.results):>9.2f}"
-              f"{mean(r[2] for r in c.results):>9.2f}{mean(r[4] for r in c.results):>+10.2f}"
+        print(f"{c.name:<9}{len(c.results):>6}{mean(r[MCD] for r in c.results):>9.2f}"
+              f"{mean(r[LSD] for r in c.results):>9.2f}{mean(r[LEVEL] for r in c.results):>+10.2f}"
               f"{c.speed():>10.0f}{c.long_speed:>11.0f}")
+        if args.best_delay:
+            print(f"{'':<9}{'':>6}{mean(r[BEST_MCD] for r in c.results):>9.2f}"
+                  f"{mean(r[BEST_LSD] for r in c.results):>9.2f}   at each file's best delay")
         for name, why in c.failures:
             print(f"  failed on {name}: {why}")
     if args.per_file:
@@ -570,7 +610,7 @@ def per_file(codecs):
     print("\nper file: MCD/LSD dB, level difference dB, lag")
     rows = {}
     for c in shown:
-        for name, mcd, lsd, lag, level in c.results:
+        for name, mcd, lsd, lag, level, *_ in c.results:
             rows.setdefault(name, {})[c.name] = f"{mcd:5.2f}/{lsd:5.2f} {level:+5.1f} {lag:4d}"
     print(f"{'file':<24}" + "".join(f"{c.name:>24}" for c in shown))
     for name in sorted(rows):
@@ -585,7 +625,7 @@ def verdicts(codecs):
         if not c or c.unavailable or not c.results:
             continue
         if p and not p.unavailable and p.results:
-            for i, label in ((1, "MCD"), (2, "LSD")):
+            for i, label in ((MCD, "MCD"), (LSD, "LSD")):
                 mine, theirs = mean(r[i] for r in c.results), mean(r[i] for r in p.results)
                 ok = "meets" if mine <= theirs else "MISSES"
                 print(f"{name} {label} {mine:.2f} dB vs {peer} {theirs:.2f} dB: {ok} the target")
