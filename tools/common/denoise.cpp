@@ -156,11 +156,12 @@ void Denoiser::suppress(uint64_t upTo) {
     std::vector<int16_t>& x = block_;
     x.resize(block);
     for (; fed_ <= (upTo + 1) * kBlocks; ++fed_) {
-        std::fill(x.begin(), x.end(), int16_t(0));
         const uint64_t at = fed_ / kBlocks;
         if (at < framesIn_) {
             const int16_t* in = frame(at).in.data() + fed_ % kBlocks * block;
             for (size_t i = 0; i < block; ++i) x[i] = int16_t(std::clamp(roundHalfAway(in[i] * gain_), -32768L, 32767L));
+        } else {
+            std::fill(x.begin(), x.end(), int16_t(0));
         }
         speex_preprocess_run(state_->st, x.data());
         if (fed_ > started_ * kBlocks) {
